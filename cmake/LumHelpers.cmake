@@ -1,0 +1,76 @@
+# Shared helpers for the project's targets and their tests.
+
+set(LUM_WARNINGS -Wall -Wextra)
+set(LUM_SANITIZER_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer
+    -fno-sanitize-recover=undefined)
+
+# Applies the project's compile settings to one target.
+function(lum_target_settings target)
+    target_compile_options(${target} PRIVATE ${LUM_WARNINGS})
+    if(LUM_SANITIZE)
+        target_compile_options(${target} PRIVATE ${LUM_SANITIZER_FLAGS})
+        target_link_options(${target} PRIVATE ${LUM_SANITIZER_FLAGS})
+    endif()
+endfunction()
+
+# lum_add_library(<target> SOURCES ... [DEPENDS ...] [PRIVATE_DEPENDS ...])
+# One static library a folder; headers are included as "folder/header.h"
+# relative to src/.
+function(lum_add_library target)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;PRIVATE_DEPENDS" ${ARGN})
+    add_library(${target} STATIC ${ARG_SOURCES})
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src
+                                                ${PROJECT_BINARY_DIR}/src)
+    if(ARG_DEPENDS)
+        target_link_libraries(${target} PUBLIC ${ARG_DEPENDS})
+    endif()
+    if(ARG_PRIVATE_DEPENDS)
+        target_link_libraries(${target} PRIVATE ${ARG_PRIVATE_DEPENDS})
+    endif()
+    lum_target_settings(${target})
+endfunction()
+
+# lum_add_unit_tests(<target> [DIR <tests folder>] [LIBS ...] [QT] [ENVIRONMENT ...])
+# Builds every *_test.cpp of the folder into <target>_tests and registers each
+# test case with CTest. QT gives the executable a main that makes a
+# QApplication on the offscreen platform.
+function(lum_add_unit_tests target)
+    if(NOT LUM_BUILD_TESTS)
+        return()
+    endif()
+    cmake_parse_arguments(ARG "QT" "DIR" "LIBS;ENVIRONMENT;SOURCES" ${ARGN})
+    if(NOT ARG_DIR)
+        file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
+        set(ARG_DIR ${PROJECT_SOURCE_DIR}/tests/${rel})
+    endif()
+    file(GLOB test_sources CONFIGURE_DEPENDS ${ARG_DIR}/*_test.cpp)
+    if(NOT test_sources AND NOT ARG_SOURCES)
+        return()
+    endif()
+    set(exe ${target}_tests)
+    add_executable(${exe} ${test_sources} ${ARG_SOURCES})
+    target_link_libraries(${exe} PRIVATE ${target} lum_test_support ${ARG_LIBS}
+                                         GTest::gtest GTest::gmock)
+    if(ARG_QT)
+        target_link_libraries(${exe} PRIVATE lum_test_qt_main)
+    else()
+        target_link_libraries(${exe} PRIVATE GTest::gtest_main)
+    endif()
+    target_include_directories(${exe} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+    lum_target_settings(${exe})
+    set(env
+        "QT_QPA_PLATFORM=offscreen"
+        "LUM_REGISTRY=${PROJECT_BINARY_DIR}/test-registry/${exe}.db"
+        "LUM_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data"
+        "LUM_BUILD_DIR=${PROJECT_BINARY_DIR}"
+        ${ARG_ENVIRONMENT})
+    if(LUM_SANITIZE)
+        list(APPEND env "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0"
+                        "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+                        "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
+    endif()
+    gtest_discover_tests(${exe}
+        DISCOVERY_MODE PRE_TEST
+        WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
+        PROPERTIES ENVIRONMENT "${env}" TIMEOUT 300)
+endfunction()

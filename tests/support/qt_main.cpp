@@ -1,0 +1,12 @@
+// gtest main for tests that draw or build widgets: one QApplication for the
+// whole run, on the offscreen platform unless the caller chose another.
+#include <QApplication>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
