@@ -151,6 +151,8 @@ public:
     }
 
     sqlite3* Db() const { return db_; }
+    // Whether this process has its own connection open.
+    bool Live() const { return db_ && pid_ == ::getpid(); }
     const std::string& Path() const { return path_; }
 
     static std::string ResolvePath() {
@@ -439,7 +441,7 @@ LONG RegDeleteKey(HKEY key, std::string_view sub_key) {
 std::string RegistryPath() {
     Store& st = TheStore();
     std::lock_guard lock(st.mutex);
-    if (st.Db() && !st.Path().empty()) return st.Path();
+    if (st.Live()) return st.Path();
     return Store::ResolvePath();
 }
 
