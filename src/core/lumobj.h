@@ -3,8 +3,13 @@
 // non-visual component bases, and access to the message table.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "core/classes.h"
 #include "platform/base/colors.h"
@@ -94,8 +99,8 @@ private:
     TBorderStyle FBorderStyle = bsNone;
     int FBorderWidth = 0;
     int FBorderSpace = 0;
-    TColor FColors[6] = {clBtnFace, clBlack, clBtnHighlight, clBtnShadow, clBtnHighlight,
-                         clBtnShadow};
+    TColor FColors[6] = {clBtnFace,   clBlack,        clBtnHighlight,
+                         clBtnShadow, clBtnHighlight, clBtnShadow};
 };
 
 // Non-visual component base with a switchable design-time state.
@@ -118,6 +123,43 @@ public:
 
 // Text 28000 + Ident of the message table; empty when there is none.
 std::string LoadResStr(std::uint16_t ident);
+
+// One picture of a cursor or icon: 32-bit ARGB pixels (alpha in the top
+// byte, 0 transparent), top row first. The hotspot is the pixel a cursor
+// points with; an icon's is its centre.
+struct TLumImageData {
+    int Width = 0;
+    int Height = 0;
+    int HotspotX = 0;
+    int HotspotY = 0;
+    std::vector<std::uint32_t> Pixels;
+
+    std::uint32_t Pixel(int x, int y) const {
+        return Pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(Width) +
+                      static_cast<std::size_t>(x)];
+    }
+};
+
+// A cursor or icon resource, toolkit-neutral: every size it holds, in the
+// order stored. The toolkit layer turns it into its own cursor or icon.
+struct TLumResImage {
+    bool IsCursor = false;
+    std::vector<TLumImageData> Images;
+
+    // The image closest to Size pixels wide (the larger one on a tie).
+    const TLumImageData& Best(int size) const;
+};
+
+// Cursor 2000 + Ident and icon 3000 + Ident of the program's resources;
+// null when there is none or it cannot be read. Parsed once; the result
+// lives as long as the program.
+const TLumResImage* LoadResCursor(std::uint16_t ident);
+const TLumResImage* LoadResIcon(std::uint16_t ident);
+
+// Reads a .cur or .ico file image (uncompressed 1, 4, 8, 24 and 32-bit
+// entries with their AND masks; PNG entries are skipped). Null when the
+// bytes hold no readable image.
+std::unique_ptr<TLumResImage> ParseIconResource(std::span<const std::byte> bytes);
 
 // True when Instance's class is T or derives from it.
 template <class T, class U>

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/registry/registry.h"
+#include "platform/registry/sandbox.h"
 #include "support/testutil.h"
 
 using namespace lum::platform;
@@ -17,23 +18,7 @@ using namespace lum::platform::registry;
 
 namespace {
 
-// Run by hand (outside CTest) the suite must still not touch the user's own
-// registry: it then works in a database of its own, removed at the end.
-struct Sandbox {
-    std::string path;
-    Sandbox() {
-        if (std::getenv("LUM_REGISTRY") != nullptr) return;
-        path = std::filesystem::temp_directory_path().string() + "/lum-registry-test-" +
-               std::to_string(::getpid()) + ".db";
-        ::setenv("LUM_REGISTRY", path.c_str(), 1);
-    }
-    ~Sandbox() {
-        if (path.empty()) return;
-        std::error_code ec;
-        for (const char* suffix : {"", "-wal", "-shm"})
-            std::filesystem::remove(path + suffix, ec);
-    }
-} sandbox;
+const lum::test::RegistrySandbox sandbox;
 
 // Runs Body in a forked child and returns its exit status (-1 when it did
 // not exit normally). The child never returns into the test framework.
