@@ -442,7 +442,7 @@ MMRESULT mmioAscend(HMMIO hmmio, MMCKINFO* lpck, UINT) {
         if (size > static_cast<std::int64_t>(UINT32_MAX)) return MMIOERR_CANNOTWRITE;
         if (size & 1) {
             const unsigned char pad = 0;
-            if (f->Write(&pad, 1) != 1) return MMIOERR_CANNOTWRITE;
+            if (!f->Fits(1) || f->Write(&pad, 1) != 1) return MMIOERR_CANNOTWRITE;
         }
         unsigned char field[4];
         PutLE32(field, static_cast<DWORD>(size));
@@ -477,6 +477,8 @@ MMRESULT mmioCreateChunk(HMMIO hmmio, MMCKINFO* lpck, UINT wFlags) {
     PutLE32(header + 4, lpck->cksize);
     PutLE32(header + 8, lpck->fccType);
     const LONG length = form ? 12 : 8;
+    // A header that does not fit a memory image is not written in part.
+    if (!f->Fits(static_cast<std::size_t>(length))) return MMIOERR_CANNOTWRITE;
     if (f->Write(header, length) != length) {
         f->SeekTo(pos);
         return MMIOERR_CANNOTWRITE;

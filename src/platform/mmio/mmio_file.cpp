@@ -192,6 +192,11 @@ bool MmioFile::Grow(std::size_t needed) {
     return true;
 }
 
+bool MmioFile::Fits(std::size_t n) {
+    if (!memory_) return true;
+    return next_ + n <= cap_ || Grow(next_ + n);
+}
+
 LONG MmioFile::Write(const void* src, LONG cch) {
     if (cch < 0 || !writable_) return -1;
     if (cch == 0) return 0;

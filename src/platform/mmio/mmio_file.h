@@ -39,6 +39,10 @@ public:
     // written out first.
     bool SeekTo(std::int64_t target);
 
+    // True when N bytes can be written at the position in one piece (a
+    // memory image grows first when it may). Disk files always say yes.
+    bool Fits(std::size_t n);
+
     LONG Read(void* dst, LONG cch);
     LONG Write(const void* src, LONG cch);
 
