@@ -90,13 +90,18 @@ TEST(LumTimer, SuspendedEventsWaitForEveryResume) {
     LumTimeResumeEvent(h);
     ASSERT_TRUE(WaitFor([&] { return held.fired >= 2; }));
 
-    // Extra resumes do not bank: one suspend stops it again.
+    // Extra resumes do not bank (nor stop it): it keeps firing, and one
+    // suspend stops it again.
     LumTimeResumeEvent(h);
     LumTimeResumeEvent(h);
+    int before = held.fired;
+    ASSERT_TRUE(WaitFor([&] { return held.fired >= before + 2; }));
     LumTimeSuspendEvent(h);
     int stopped_at = held.fired; // the suspend waited for any running tick
     ASSERT_TRUE(ticks_pass(6));
     EXPECT_EQ(held.fired, stopped_at);
+    LumTimeResumeEvent(h);
+    ASSERT_TRUE(WaitFor([&] { return held.fired > stopped_at; }));
 
     LumTimeKillEvent(h);
     LumTimeKillEvent(r);
