@@ -7,6 +7,8 @@
 namespace lum {
 namespace {
 
+// One sort: the element width and comparison travel with it, so sorts can
+// nest. The pivot is copied out, because partitioning moves its element.
 class Sorter {
 public:
     Sorter(std::size_t width, const TLumCompare& compare)

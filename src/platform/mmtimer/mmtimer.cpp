@@ -13,6 +13,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// One timer: its request, and the thread that waits out each period on
+// the steady clock and calls the callback.
 struct Timer {
     UINT id = 0;
     std::chrono::milliseconds delay{0};
@@ -46,6 +48,9 @@ void Run(const std::shared_ptr<Timer>& t) {
     t->finished = true;
 }
 
+// The live timers by id. Stopping a timer wakes and joins its thread, so
+// the callback is done when the stop returns; at program end every timer
+// still running is stopped that way.
 class Service {
 public:
     ~Service() {
