@@ -381,7 +381,8 @@ BOOL Polygon(HDC dc, const POINT* points, int count) {
         r = std::max(r, pt.x);
         b = std::max(b, pt.y);
     }
-    // Interior by the even-odd rule at pixel centres.
+    // Interior by the even-odd rule. Vertices name pixels, as the outline
+    // drawn through them does, so pixel (x, y) is sampled at (x, y).
     const RECT& clip = p.Clip();
     const int y0 = std::max<int>(t, clip.top), y1 = std::min<int>(b, clip.bottom - 1);
     const BrushDraw brush = MakeBrush(p, d->brush);
@@ -389,7 +390,7 @@ BOOL Polygon(HDC dc, const POINT* points, int count) {
     if (brush.on) {
         std::vector<double> xs;
         for (int y = y0; y <= y1; ++y) {
-            const double yc = y + 0.5;
+            const double yc = y;
             xs.clear();
             for (int i = 0; i < count; ++i) {
                 const POINT a = pts[i], c = pts[(i + 1) % count];
@@ -398,8 +399,8 @@ BOOL Polygon(HDC dc, const POINT* points, int count) {
             }
             std::sort(xs.begin(), xs.end());
             for (std::size_t i = 0; i + 1 < xs.size(); i += 2) {
-                const int xa = static_cast<int>(std::ceil(xs[i] - 0.5));
-                const int xb = static_cast<int>(std::ceil(xs[i + 1] - 0.5));
+                const int xa = static_cast<int>(std::ceil(xs[i]));
+                const int xb = static_cast<int>(std::ceil(xs[i + 1]));
                 p.Span(y, xa, xb, brush.raw, pen.rop2);
             }
         }

@@ -218,6 +218,13 @@ TEST(StretchBlt, ColourOnColourSamplesNearestAndKeepsPixelsUnchanged) {
                 ASSERT_TRUE(colours.count(got));
             }
     }
+    // A ratio that is not whole: 100 by 70 onto 32 by 32 still takes column
+    // floor(x * 100 / 32) and row floor(y * 70 / 32).
+    ASSERT_TRUE(StretchBlt(device.dc(), 0, 0, 32, 32, src, 0, 0, 100, 70, SRCCOPY));
+    for (int j = 0; j < 32; ++j)
+        for (int i = 0; i < 32; ++i)
+            ASSERT_EQ(device.At(i, j), Unique(i * 100 / 32, j * 70 / 32)) << i << "," << j;
+    ASSERT_TRUE(StretchBlt(dst, 0, 0, 32, 32, src, 0, 0, W, H, SRCCOPY));
     // The section's memory holds the same pixels, blue first, bottom row first.
     const auto* row0 = static_cast<const std::uint8_t*>(bits);
     const COLORREF bottomLeft = Unique(0, 31 * H / 32);
