@@ -539,6 +539,25 @@ BOOL InvertRect(HDC dc, const RECT* rect) {
     return TRUE;
 }
 
+BOOL DrawFocusRect(HDC dc, const RECT* rect) {
+    HDC__* d = FindDC(dc);
+    if (!d || !rect) return FALSE;
+    Painter p(d);
+    if (!p.Ok()) return TRUE;
+    const POINT a = ToDevice(d, rect->left, rect->top), c = ToDevice(d, rect->right, rect->bottom);
+    if (a.x >= c.x || a.y >= c.y) return TRUE;
+    // Each edge pixel once, on a checkerboard so that the corners alternate too.
+    for (int x = a.x; x < c.x; ++x) {
+        if (((x + a.y) & 1) == 0) p.Plot(x, a.y, 0, R2_NOT);
+        if (c.y - 1 > a.y && ((x + c.y - 1) & 1) == 0) p.Plot(x, c.y - 1, 0, R2_NOT);
+    }
+    for (int y = a.y + 1; y < c.y - 1; ++y) {
+        if (((a.x + y) & 1) == 0) p.Plot(a.x, y, 0, R2_NOT);
+        if (c.x - 1 > a.x && ((c.x - 1 + y) & 1) == 0) p.Plot(c.x - 1, y, 0, R2_NOT);
+    }
+    return TRUE;
+}
+
 BOOL PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop) {
     HDC__* d = FindDC(dc);
     const auto code = static_cast<std::uint8_t>(rop >> 16);

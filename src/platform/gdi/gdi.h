@@ -104,6 +104,9 @@ BOOL Arc(HDC dc, int left, int top, int right, int bottom, int x1, int y1, int x
 int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
 int FrameRect(HDC dc, const RECT* rect, HBRUSH brush);
 BOOL InvertRect(HDC dc, const RECT* rect);
+// The focus frame: every other pixel of the rectangle's edge inverted, so
+// that drawing it twice removes it.
+BOOL DrawFocusRect(HDC dc, const RECT* rect);
 BOOL PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop);
 COLORREF SetPixel(HDC dc, int x, int y, COLORREF color);
 // CLR_INVALID outside the surface or clip.

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -155,6 +156,7 @@ struct lum::platform::gdi::HFONT__ : lum::platform::gdi::GdiObject {
     const QFont* Resolve();
 
 private:
+    std::mutex mutex_;
     std::optional<QFont> qfont_;
 };
 

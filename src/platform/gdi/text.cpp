@@ -26,6 +26,7 @@ const QPaintDevice* MetricsDevice() {
 } // namespace
 
 const QFont* HFONT__::Resolve() {
+    std::lock_guard lock(mutex_);
     if (qfont_) return &*qfont_;
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return nullptr;
     QFont f(QString::fromStdString(ResolveFontFamily(font.lfFaceName, font.lfCharSet)));

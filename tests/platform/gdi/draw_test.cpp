@@ -197,6 +197,19 @@ TEST(Shapes, PiesRunCounterClockwiseFromTheFirstRadialToTheSecond) {
             ASSERT_EQ(d.At(x, y), e.At(x, y)) << x << "," << y;
 }
 
+TEST(Shapes, InvertingFramesRemoveThemselvesWhenDrawnAgain) {
+    MemDC d(10, 8, RGB(0x10, 0x20, 0x30));
+    const RECT r{1, 1, 9, 7};
+    DrawFocusRect(d.dc(), &r);
+    const int frame = d.Count(RGB(0xEF, 0xDF, 0xCF));
+    EXPECT_EQ(frame, 12) << "every other pixel of a 24-pixel edge";
+    EXPECT_EQ(d.Count(RGB(0xEF, 0xDF, 0xCF), RECT{2, 2, 8, 6}), 0);
+    DrawFocusRect(d.dc(), &r);
+    EXPECT_EQ(d.Count(RGB(0x10, 0x20, 0x30)), 80);
+    InvertRect(d.dc(), &r);
+    EXPECT_EQ(d.Count(RGB(0xEF, 0xDF, 0xCF)), 48);
+}
+
 TEST(Shapes, PolygonsFillTheirInsideAndOutlineEveryEdge) {
     MemDC d(20, 20);
     Selected pen(d.dc(), CreatePen(PS_SOLID, 1, kRed));

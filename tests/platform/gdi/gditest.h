@@ -6,6 +6,17 @@
 
 #include "platform/gdi/gdi.h"
 
+#include <ostream>
+
+namespace lum::platform {
+inline void PrintTo(const RECT& r, std::ostream* os) {
+    *os << "(" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << ")";
+}
+inline void PrintTo(const POINT& p, std::ostream* os) {
+    *os << "(" << p.x << ", " << p.y << ")";
+}
+} // namespace lum::platform
+
 namespace lum::platform::gdi::test {
 
 class MemDC {
