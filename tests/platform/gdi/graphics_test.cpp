@@ -50,6 +50,15 @@ T ReadAt(const std::vector<std::uint8_t>& data, std::size_t at) {
     return v;
 }
 
+// Changes the information header of a BMP file image.
+template <class F>
+void Patch(std::vector<std::uint8_t>& file, F change) {
+    BITMAPINFOHEADER h;
+    std::memcpy(&h, file.data() + 14, sizeof h);
+    change(h);
+    std::memcpy(file.data() + 14, &h, sizeof h);
+}
+
 } // namespace
 
 TEST(TBitmap, ThumbnailRowsHoldTheStretchedFrameAsBlueGreenRed) {
@@ -149,11 +158,11 @@ TEST(TBitmap, ReadsIndexedAndRunLengthFilesAndRefusesBrokenOnes) {
     broken[0] = 'X';
     EXPECT_THROW(b.LoadFromMemory(broken), EInvalidGraphic);
     broken = file;
-    reinterpret_cast<BITMAPINFOHEADER*>(broken.data() + 14)->biCompression = BI_RGB;
+    Patch(broken, [](BITMAPINFOHEADER& hd) { hd.biCompression = BI_RGB; });
     broken.resize(54 + 12 + 4); // an uncompressed 2x2 needs 8 bytes of pixels
     EXPECT_THROW(b.LoadFromMemory(broken), EInvalidGraphic);
     broken = file;
-    reinterpret_cast<BITMAPINFOHEADER*>(broken.data() + 14)->biWidth = 70000;
+    Patch(broken, [](BITMAPINFOHEADER& hd) { hd.biWidth = 70000; });
     EXPECT_THROW(b.LoadFromMemory(broken), EInvalidGraphic);
     EXPECT_THROW(b.LoadFromMemory(std::vector<std::uint8_t>(file.begin(), file.begin() + 20)),
                  EInvalidGraphic);
