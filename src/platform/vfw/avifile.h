@@ -90,7 +90,7 @@ private:
                            std::unordered_map<std::int64_t, bool>& hints);
     bool ReadIdx1(std::vector<Found>& out, std::unordered_map<std::int64_t, bool>& hints);
     bool SpotCheck(const std::vector<Found>& entries);
-    void Scan(std::vector<Found>& out);
+    void Scan(std::vector<Found>& out, std::unordered_map<std::int64_t, bool>& hints);
     std::int64_t Resync(std::int64_t from, std::int64_t end);
     bool PlausibleHeader(const std::uint8_t* h, std::int64_t pos, std::int64_t end) const;
     void Distribute(const std::vector<Found>& entries,

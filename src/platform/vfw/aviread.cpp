@@ -49,6 +49,14 @@ bool IsIndexChunk(FOURCC id) {
     return (b0 == 'i' && b1 == 'x') || (b2 == 'i' && b3 == 'x') || id == kIdx1;
 }
 
+// The stream of an "ix##" chunk, or -1.
+int IndexChunkStream(FOURCC id) {
+    if ((id & 0xFF) != 'i' || ((id >> 8) & 0xFF) != 'x') return -1;
+    int a = DigitOf(static_cast<unsigned char>(id >> 16), false);
+    int b = DigitOf(static_cast<unsigned char>(id >> 24), false);
+    return a < 0 || b < 0 ? -1 : a * 10 + b;
+}
+
 } // namespace
 
 FOURCC StreamChunkId(int n, char a, char b) {
@@ -382,7 +390,7 @@ std::int64_t AviFile::Resync(std::int64_t from, std::int64_t end) {
     return end;
 }
 
-void AviFile::Scan(std::vector<Found>& out) {
+void AviFile::Scan(std::vector<Found>& out, std::unordered_map<std::int64_t, bool>& hints) {
     ByteStream& io = IO();
     for (const Range& r : movi_) {
         std::int64_t pos = r.begin;
@@ -406,6 +414,12 @@ void AviFile::Scan(std::vector<Found>& out) {
                 valid = pos + 8 + size <= r.end;
             } else if (id == kJUNK || IsIndexChunk(id)) {
                 valid = pos + 8 + size <= r.end;
+                // A standard index met on the way still knows its key frames.
+                int owner = IndexChunkStream(id);
+                if (valid && owner >= 0 && owner < static_cast<int>(streams_.size())) {
+                    std::vector<Found> ignored;
+                    ReadStandardIndex(owner, pos, ignored, hints);
+                }
             } else if ((stream = StreamOfChunk(id, &palette)) >= 0) {
                 valid = pos + 8 + size <= r.end;
                 if (valid)
@@ -512,7 +526,7 @@ void AviFile::BuildIndexes() {
         bool use_idx1 = ReadIdx1(entries, hints) && segments_read_ == 1 && SpotCheck(entries);
         if (!use_idx1) {
             entries.clear();
-            Scan(entries);
+            Scan(entries, hints);
         }
         Distribute(entries, use_idx1 ? nullptr : &hints);
     }

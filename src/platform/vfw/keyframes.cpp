@@ -184,8 +184,9 @@ KeyFrameProbe::KeyFrameProbe(FOURCC type, FOURCC handler, const std::vector<std:
 std::size_t KeyFrameProbe::BytesNeeded(std::uint32_t size) const {
     switch (kind_) {
     case Kind::AllKey:
-    case Kind::FirstOnly:
         return 0;
+    case Kind::FirstOnly:
+        return std::min<std::size_t>(size, 1); // enough to see that there is data
     case Kind::MsMpeg4:
     case Kind::Ffv1:
         return std::min<std::size_t>(size, 2);
