@@ -56,7 +56,8 @@ Read ReadImage(const Bytes& image) {
         r.video = AVIStreamLength(v);
         r.keys = KeyFrames(v);
         AVIStreamInfo(v, &r.video_info, sizeof r.video_info);
-        for (LONG i = 0; i < r.video; ++i) r.frames.push_back(ReadSample(v, i));
+        for (LONG i = 0; i < r.video; ++i)
+            r.frames.push_back(ReadSample(v, i));
         LONG size = 0;
         AVIStreamReadFormat(v, 0, nullptr, &size);
         r.format.resize(static_cast<std::size_t>(size));
@@ -114,7 +115,8 @@ TEST(AviDamage, IndexWithAbsoluteOffsetsIsDetected) {
     EXPECT_EQ(r.video, 12);
     EXPECT_EQ(r.audio, 12 * 320);
     EXPECT_EQ(r.keys, (std::vector<LONG>{0, 5, 10}));
-    for (int i = 0; i < 12; ++i) EXPECT_EQ(r.frames[static_cast<std::size_t>(i)], FrameData(i));
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(r.frames[static_cast<std::size_t>(i)], FrameData(i));
 }
 
 TEST(AviDamage, IndexPointingElsewhereFallsBackToTheScan) {
@@ -122,11 +124,13 @@ TEST(AviDamage, IndexPointingElsewhereFallsBackToTheScan) {
     std::size_t idx = FindTag(image, "idx1");
     std::uint32_t n = Le32(image, idx + 4) / 16;
     // Entries from the middle on point into sample data.
-    for (std::uint32_t k = n / 2; k < n; ++k) SetLe32(image, idx + 8 + 16 * k + 8, 40 + k);
+    for (std::uint32_t k = n / 2; k < n; ++k)
+        SetLe32(image, idx + 8 + 16 * k + 8, 40 + k);
     Read r = ReadImage(image);
     EXPECT_EQ(r.video, 12);
     EXPECT_EQ(r.audio, 12 * 320);
-    for (int i = 0; i < 12; ++i) EXPECT_EQ(r.frames[static_cast<std::size_t>(i)], FrameData(i));
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(r.frames[static_cast<std::size_t>(i)], FrameData(i));
     // Key flags of the entries that still matched survive.
     ASSERT_FALSE(r.keys.empty());
     EXPECT_EQ(r.keys.front(), 0);
@@ -139,7 +143,8 @@ TEST(AviDamage, TruncationKeepsEveryWholeSample) {
     std::size_t movi = FindTag(image, "movi");
     // Where each frame's data ends in the file.
     std::vector<std::size_t> ends;
-    for (std::size_t at = FindTag(image, "00dc", movi); at != std::string::npos && at < FindTag(image, "idx1");
+    for (std::size_t at = FindTag(image, "00dc", movi);
+         at != std::string::npos && at < FindTag(image, "idx1");
          at = FindTag(image, "00dc", at + 4))
         ends.push_back(at + 8 + Le32(image, at + 4));
     ASSERT_EQ(ends.size(), 30u);
@@ -147,10 +152,12 @@ TEST(AviDamage, TruncationKeepsEveryWholeSample) {
         Bytes part(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(cut));
         Read r = ReadImage(part);
         ASSERT_EQ(r.open, AVIERR_OK) << cut;
-        auto expected = static_cast<LONG>(std::count_if(ends.begin(), ends.end(),
-                                                        [&](std::size_t e) { return e <= cut; }));
+        auto expected = static_cast<LONG>(
+            std::count_if(ends.begin(), ends.end(), [&](std::size_t e) { return e <= cut; }));
         EXPECT_EQ(r.video, expected) << cut;
-        for (LONG i = 0; i < r.video; ++i) ASSERT_EQ(r.frames[static_cast<std::size_t>(i)], whole.frames[static_cast<std::size_t>(i)]);
+        for (LONG i = 0; i < r.video; ++i)
+            ASSERT_EQ(r.frames[static_cast<std::size_t>(i)],
+                      whole.frames[static_cast<std::size_t>(i)]);
     }
     // A cut inside the first stream header leaves a stream with no type
     // and no samples, and no video stream.
@@ -166,8 +173,10 @@ TEST(AviDamage, GarbageInsideMoviIsSkipped) {
     Rename(image, "idx1", "JUNK");
     // Overwrite the header of frame 4 with noise.
     std::size_t at = FindTag(image, "movi");
-    for (int k = 0; k <= 4; ++k) at = FindTag(image, "00dc", at + 4);
-    for (int k = 0; k < 8; ++k) image[at + k] = static_cast<std::uint8_t>(0xF0 + k);
+    for (int k = 0; k <= 4; ++k)
+        at = FindTag(image, "00dc", at + 4);
+    for (int k = 0; k < 8; ++k)
+        image[at + k] = static_cast<std::uint8_t>(0xF0 + k);
     Read r = ReadImage(image);
     ASSERT_EQ(r.video, 9);
     EXPECT_EQ(r.frames[3], FrameData(3));
@@ -185,14 +194,16 @@ TEST(AviDamage, OddChunksWithoutPaddingAreFound) {
     while (pos + 8 <= image.size()) {
         std::uint32_t size = Le32(image, pos + 4);
         out.insert(out.end(), image.begin() + static_cast<std::ptrdiff_t>(pos),
-                   image.begin() + static_cast<std::ptrdiff_t>(std::min(image.size(), pos + 8 + size)));
+                   image.begin() +
+                       static_cast<std::ptrdiff_t>(std::min(image.size(), pos + 8 + size)));
         pos += 8 + size + (size & 1);
     }
     SetLe32(out, 4, static_cast<std::uint32_t>(out.size() - 8));
     SetLe32(out, movi - 4, static_cast<std::uint32_t>(out.size() - movi));
     Read r = ReadImage(out);
     ASSERT_EQ(r.video, 8);
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(r.frames[static_cast<std::size_t>(i)], FrameData(i));
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(r.frames[static_cast<std::size_t>(i)], FrameData(i));
 }
 
 TEST(AviDamage, SizeFieldsNeverReachPastTheFile) {
@@ -238,7 +249,8 @@ TEST(AviDamage, AnIndexWithoutKeyFramesStillGivesAStart) {
     Bytes image = MakeImage(6, false);
     std::size_t idx = FindTag(image, "idx1");
     std::uint32_t n = Le32(image, idx + 4) / 16;
-    for (std::uint32_t k = 0; k < n; ++k) SetLe32(image, idx + 8 + 16 * k + 4, 0);
+    for (std::uint32_t k = 0; k < n; ++k)
+        SetLe32(image, idx + 8 + 16 * k + 4, 0);
     EXPECT_EQ(ReadImage(image).keys, (std::vector<LONG>{0}));
 }
 
@@ -256,7 +268,8 @@ TEST(AviDamage, FuzzedBytesNeverCrash) {
         Read r = ReadImage(b);
         if (r.open == AVIERR_OK) {
             std::size_t total = 0;
-            for (const auto& fr : r.frames) total += fr.size();
+            for (const auto& fr : r.frames)
+                total += fr.size();
             EXPECT_LE(total, b.size());
         }
     }

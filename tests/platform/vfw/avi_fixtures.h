@@ -31,7 +31,8 @@ inline Bytes BitmapFormat(LONG w, LONG h, WORD bits, DWORD compression, int colo
     bi.biCompression = compression;
     bi.biClrUsed = static_cast<DWORD>(colours);
     std::memcpy(f.data(), &bi, 40);
-    for (int i = 0; i < colours; ++i) f[40 + 4 * i] = static_cast<std::uint8_t>(i); // blue = index
+    for (int i = 0; i < colours; ++i)
+        f[40 + 4 * i] = static_cast<std::uint8_t>(i); // blue = index
     return f;
 }
 
@@ -51,7 +52,8 @@ inline WAVEFORMATEX PcmFormat(WORD channels, DWORD rate, WORD bits) {
 inline Bytes FrameData(int i, bool gaps = false) {
     if (gaps && i % 5 == 3) return {};
     Bytes b(static_cast<std::size_t>(37 + (i * 53) % 211));
-    for (std::size_t k = 0; k < b.size(); ++k) b[k] = static_cast<std::uint8_t>(i * 7 + k);
+    for (std::size_t k = 0; k < b.size(); ++k)
+        b[k] = static_cast<std::uint8_t>(i * 7 + k);
     return b;
 }
 
@@ -107,8 +109,8 @@ inline void WriteTestAvi(const std::string& path, int frames, bool audio, bool g
                 Bytes pcm(4 * 320);
                 for (std::size_t k = 0; k < pcm.size(); ++k)
                     pcm[k] = static_cast<std::uint8_t>(apos * 4 + k);
-                ASSERT_EQ(AVIStreamWrite(a, apos, 320, pcm.data(), static_cast<LONG>(pcm.size()),
-                                         0, nullptr, nullptr),
+                ASSERT_EQ(AVIStreamWrite(a, apos, 320, pcm.data(), static_cast<LONG>(pcm.size()), 0,
+                                         nullptr, nullptr),
                           AVIERR_OK);
                 apos += 320;
             }
@@ -120,7 +122,8 @@ inline void WriteTestAvi(const std::string& path, int frames, bool audio, bool g
 
 // Opens a byte image as a file; the image must outlive the file.
 inline HRESULT OpenImage(const Bytes& image, PAVIFILE* f) {
-    auto view = MemoryStream::View({reinterpret_cast<const std::byte*>(image.data()), image.size()});
+    auto view =
+        MemoryStream::View({reinterpret_cast<const std::byte*>(image.data()), image.size()});
     return AVIFileOpenStream(f, std::move(view), OF_READ);
 }
 
@@ -151,10 +154,12 @@ inline std::size_t FindTag(const Bytes& image, const char* tag, std::size_t from
 }
 
 inline std::uint32_t Le32(const Bytes& b, std::size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
+           (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
 inline void SetLe32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 } // namespace lum::vfwtest

@@ -65,7 +65,8 @@ TEST(AviRoundTrip, SamplesPositionsAndDescriptions) {
     EXPECT_EQ(vi.dwRate, 25u);
     EXPECT_EQ(vi.rcFrame.right, 32);
     EXPECT_EQ(AVIStreamLength(o.video), 40);
-    for (int i = 0; i < 40; ++i) EXPECT_EQ(ReadSample(o.video, i), FrameData(i, true)) << i;
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(ReadSample(o.video, i), FrameData(i, true)) << i;
     EXPECT_EQ(KeyFrames(o.video), (std::vector<LONG>{0, 5, 10, 15, 20, 25, 30, 35}));
 
     // Audio: 4-byte blocks, read across chunk boundaries.
@@ -101,7 +102,8 @@ TEST(AviRoundTrip, FindSampleDirectionsKindsAndBounds) {
     EXPECT_EQ(AVIStreamFindSample(s, 5, FIND_PREV | FIND_KEY), 5);
     EXPECT_EQ(AVIStreamFindSample(s, 6, FIND_NEXT | FIND_KEY), 10);
     EXPECT_EQ(AVIStreamFindSample(s, 16, FIND_NEXT | FIND_KEY), -1);
-    EXPECT_EQ(AVIStreamFindSample(s, 99, FIND_PREV | FIND_KEY), 15); // beyond the end: from the last
+    EXPECT_EQ(AVIStreamFindSample(s, 99, FIND_PREV | FIND_KEY),
+              15); // beyond the end: from the last
     EXPECT_EQ(AVIStreamFindSample(s, -1, FIND_PREV | FIND_KEY), -1);
     EXPECT_EQ(AVIStreamFindSample(s, 12, FIND_FROM_START | FIND_KEY), 0);
     EXPECT_EQ(AVIStreamFindSample(s, 3, FIND_NEXT | FIND_ANY), 4); // 3 is empty
@@ -135,7 +137,8 @@ TEST(AviRoundTrip, TimesConvertBothWaysConsistently) {
         EXPECT_EQ(AVIStreamSampleToTime(v, 1), 34); // 33.37 ms: the first whole ms inside
         EXPECT_EQ(AVIStreamTimeToSample(v, 33), 0);
         EXPECT_EQ(AVIStreamTimeToSample(v, 34), 1);
-        for (LONG s = 0; s < 100; ++s) EXPECT_EQ(AVIStreamTimeToSample(v, AVIStreamSampleToTime(v, s)), s);
+        for (LONG s = 0; s < 100; ++s)
+            EXPECT_EQ(AVIStreamTimeToSample(v, AVIStreamSampleToTime(v, s)), s);
         EXPECT_EQ(AVIStreamSampleToTime(v, 0x7FFFFFFF), -1); // does not fit
         AVIStreamRelease(v);
     });
@@ -225,7 +228,8 @@ TEST(AviRoundTrip, RecordsGroupChunksAndReadTheSame) {
     AVIFILEINFO fi{};
     AVIFileInfo(o.file, &fi, sizeof fi);
     EXPECT_TRUE(fi.dwFlags & AVIFILEINFO_ISINTERLEAVED);
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(ReadSample(o.video, i), FrameData(i));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(ReadSample(o.video, i), FrameData(i));
     Bytes pcm(320);
     ASSERT_EQ(AVIStreamRead(o.audio, 5 * 320, 320, pcm.data(), 320, nullptr, nullptr), AVIERR_OK);
     EXPECT_EQ(pcm, Bytes(320, 5));
@@ -246,8 +250,9 @@ TEST(AviRoundTrip, PaletteChangesAreFormatChanges) {
         Bytes frame(16, 2);
         for (int i = 0; i < 6; ++i) {
             if (i == 4) {
-                ASSERT_EQ(AVIStreamSetFormat(v, 4, changed.data(), static_cast<LONG>(changed.size())),
-                          AVIERR_OK);
+                ASSERT_EQ(
+                    AVIStreamSetFormat(v, 4, changed.data(), static_cast<LONG>(changed.size())),
+                    AVIERR_OK);
             }
             AVIStreamWrite(v, i, 1, frame.data(), 16, AVIIF_KEYFRAME, nullptr, nullptr);
         }
@@ -303,7 +308,7 @@ TEST(AviRoundTrip, WriterRefusesWhatWouldCorruptTheFile) {
         EXPECT_EQ(write(a, 0, 10, 39), AVIERR_BADSIZE); // 10 blocks need 40 bytes
         LONG n = 0, bytes = 0;
         EXPECT_EQ(AVIStreamWrite(a, 0, 9, d.data(), 39, 0, &n, &bytes), AVIERR_OK);
-        EXPECT_EQ(bytes, 36); // whole blocks only
+        EXPECT_EQ(bytes, 36);                              // whole blocks only
         EXPECT_EQ(write(a, 20, 1, 4), AVIERR_UNSUPPORTED); // no gaps in fixed-size streams
         AVIStreamRelease(v);
         AVIStreamRelease(a);
@@ -377,11 +382,12 @@ TEST(AviRoundTrip, HeaderThatGrowsAfterDataMovesTheData) {
         AVIStreamSetFormat(v, 0, fmt.data(), static_cast<LONG>(fmt.size()));
         for (int i = 0; i < 8; ++i) {
             Bytes d = FrameData(i);
-            AVIStreamWrite(v, i, 1, d.data(), static_cast<LONG>(d.size()), AVIIF_KEYFRAME,
-                           nullptr, nullptr);
+            AVIStreamWrite(v, i, 1, d.data(), static_cast<LONG>(d.size()), AVIIF_KEYFRAME, nullptr,
+                           nullptr);
         }
-        ASSERT_EQ(AVIFileWriteData(f, MakeFourCC("ICMT"), big.data(), static_cast<LONG>(big.size())),
-                  AVIERR_OK);
+        ASSERT_EQ(
+            AVIFileWriteData(f, MakeFourCC("ICMT"), big.data(), static_cast<LONG>(big.size())),
+            AVIERR_OK);
         AVISTREAMINFO li = VideoInfo(MakeFourCC("YYYY"), 1, 5);
         ASSERT_EQ(AVIFileCreateStream(f, &late, &li), AVIERR_OK);
         Bytes lf = BitmapFormat(4, 4, 24, MakeFourCC("YYYY"));
@@ -398,7 +404,8 @@ TEST(AviRoundTrip, HeaderThatGrowsAfterDataMovesTheData) {
     AVIFILEINFO fi{};
     AVIFileInfo(o.file, &fi, sizeof fi);
     EXPECT_EQ(fi.dwStreams, 2u);
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(ReadSample(o.video, i), FrameData(i));
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(ReadSample(o.video, i), FrameData(i));
     PAVISTREAM late = nullptr;
     ASSERT_EQ(AVIFileGetStream(o.file, &late, 0, 1), AVIERR_OK);
     EXPECT_EQ(ReadSample(late, 0), FrameData(99));
@@ -449,7 +456,8 @@ TEST(AviRoundTrip, OpenDmlSegmentsIndexesAndTheirLoss) {
         AVIFileGetStream(f, &a, streamtypeAUDIO, 0);
         ASSERT_EQ(AVIStreamLength(v), frames);
         EXPECT_EQ(AVIStreamLength(a), frames * 10);
-        for (int i = 0; i < frames; i += 37) EXPECT_EQ(ReadSample(v, i), FrameData(i));
+        for (int i = 0; i < frames; i += 37)
+            EXPECT_EQ(ReadSample(v, i), FrameData(i));
         EXPECT_EQ(ReadSample(v, frames - 1), FrameData(frames - 1));
         EXPECT_EQ(KeyFrames(v).size(), static_cast<std::size_t>(frames / 5));
         Bytes pcm(20);

@@ -12,9 +12,8 @@ bool Key(const char* codec, const Bytes& sample, bool first = false, LONG w = 8,
          WORD bits = 24) {
     FOURCC c = MakeFourCC(codec[0], codec[1], codec[2], codec[3]);
     KeyFrameProbe probe(streamtypeVIDEO, c, BitmapFormat(w, h, bits, c));
-    Bytes head(sample.begin(),
-               sample.begin() + static_cast<std::ptrdiff_t>(
-                                    probe.BytesNeeded(static_cast<std::uint32_t>(sample.size()))));
+    Bytes head(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(probe.BytesNeeded(
+                                                    static_cast<std::uint32_t>(sample.size()))));
     return probe.IsKey(head, first);
 }
 
@@ -40,7 +39,7 @@ TEST(KeyFrameProbe, Mpeg4AndH264AndHevc) {
     p_vop.insert(p_vop.end(), {0, 0, 1, 0xB6, 0x50});
     EXPECT_TRUE(Key("XVID", i_vop));
     EXPECT_FALSE(Key("FMP4", p_vop));
-    EXPECT_TRUE(Key("DIV3", {0x3F, 1}));  // MS MPEG-4: picture type I in the top bits
+    EXPECT_TRUE(Key("DIV3", {0x3F, 1})); // MS MPEG-4: picture type I in the top bits
     EXPECT_FALSE(Key("DIV3", {0x7F, 1}));
     // Annex B: SPS, PPS, then an IDR slice / a non-IDR slice.
     Bytes idr = {0, 0, 0, 1, 0x67, 1, 0, 0, 1, 0x68, 2, 0, 0, 1, 0x65, 3};
@@ -76,8 +75,8 @@ TEST(KeyFrameProbe, RunLengthAndBlockCodecs) {
         b.insert(b.end(), one_colour.begin(), one_colour.end());
         return b;
     }()));
-    EXPECT_FALSE(Key("MSVC", {0x01, 0x84}));        // skips one block
-    EXPECT_FALSE(Key("MSVC", {0x00, 0x80}));        // a block short
+    EXPECT_FALSE(Key("MSVC", {0x01, 0x84})); // skips one block
+    EXPECT_FALSE(Key("MSVC", {0x00, 0x80})); // a block short
     // Cinepak: all strips intra, or one inter strip.
     Bytes cvid = {0, 0, 0, 34, 0, 8, 0, 4, 0, 2};
     Bytes intra = {0x10, 0, 0, 12, 0, 0, 0, 0, 0, 4, 0, 8};

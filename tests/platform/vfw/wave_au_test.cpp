@@ -9,13 +9,16 @@ using namespace lum::vfwtest;
 namespace {
 
 void Put32(Bytes& b, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 void PutBE32(Bytes& b, std::uint32_t v) {
-    for (int i = 3; i >= 0; --i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    for (int i = 3; i >= 0; --i)
+        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 void Tag(Bytes& b, const char* t) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(t[i]));
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<std::uint8_t>(t[i]));
 }
 
 Bytes Wave(const Bytes& fmt, const Bytes& data, std::uint32_t riff_size = 0xFFFFFFFF,
@@ -100,7 +103,8 @@ Audio ReadAudio(const Bytes& image) {
 
 TEST(WaveFile, OneAudioStreamWithAWholeFormat) {
     Bytes data;
-    for (int i = 0; i < 400; ++i) data.push_back(static_cast<std::uint8_t>(i));
+    for (int i = 0; i < 400; ++i)
+        data.push_back(static_cast<std::uint8_t>(i));
     Bytes image = Wave(PcmFmt16(2, 11025, 16), data);
     Audio a = ReadAudio(image);
     ASSERT_EQ(a.open, AVIERR_OK);
