@@ -1,5 +1,6 @@
 // The info command: describes every stream of a file through TLumAVIFile.
 #include <cstdio>
+#include <cstdlib>
 #include <ostream>
 #include <sstream>
 
@@ -70,7 +71,9 @@ Fields Describe(TLumAVIStream& s) {
     TLumAVIStreamType type = s.GetStreamType();
     if (type == stVideo && fmt.size() >= 20) {
         AddNumber(f, "width", static_cast<LONG>(GetLE32(&fmt[4])));
-        AddNumber(f, "height", static_cast<LONG>(GetLE32(&fmt[8])));
+        // A top-down frame has a negative height; its size is what counts.
+        AddNumber(f, "height",
+                  std::abs(static_cast<long long>(static_cast<LONG>(GetLE32(&fmt[8])))));
         AddNumber(f, "bit_count", GetLE16(&fmt[14]));
         AddText(f, "compression", FourCCText(GetLE32(&fmt[16])));
     } else if (type == stAudio && fmt.size() >= 16) {

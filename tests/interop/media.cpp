@@ -1,0 +1,97 @@
+#include "media.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <unistd.h>
+
+#include "support/testutil.h"
+
+namespace lum::interop {
+
+namespace {
+
+const std::string kVideo = "-f lavfi -i testsrc=size=160x120:rate=25 ";
+const std::string kAudio = "-f lavfi -i sine=frequency=440:sample_rate=22050 ";
+const std::string kTwoSeconds = "-t 2 -map 0:v -map 1:a ";
+
+std::filesystem::path CacheDir() {
+    const char* build = std::getenv("LUM_BUILD_DIR");
+    std::filesystem::path dir = std::filesystem::path(build ? build : "/tmp") / "interop-media";
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+} // namespace
+
+const std::vector<Recipe>& AviRecipes() {
+    static const std::vector<Recipe> recipes = {
+        {"Raw24Pcm", kVideo + kAudio + kTwoSeconds + "-c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le",
+         "avi"},
+        {"Raw16Pcm8", kVideo + kAudio + kTwoSeconds + "-c:v rawvideo -pix_fmt rgb555le -c:a pcm_u8",
+         "avi"},
+        {"Pal8", kVideo + "-t 2 -c:v rawvideo -pix_fmt pal8", "avi"},
+        {"MjpegAdpcm", kVideo + kAudio + kTwoSeconds + "-c:v mjpeg -c:a adpcm_ms", "avi"},
+        {"Mpeg4BframesMp3",
+         kVideo + kAudio + kTwoSeconds + "-c:v mpeg4 -bf 2 -g 12 -c:a libmp3lame", "avi"},
+        {"H264Pcm", kVideo + kAudio + kTwoSeconds + "-c:v libx264 -bf 2 -g 12 -c:a pcm_s16le",
+         "avi"},
+        {"MsVideo1ImaAdpcm", kVideo + kAudio + kTwoSeconds + "-c:v msvideo1 -c:a adpcm_ima_wav",
+         "avi"},
+        {"Cinepak", kVideo + "-t 2 -c:v cinepak", "avi"},
+        {"HuffYuv", kVideo + "-t 2 -c:v huffyuv", "avi"},
+        {"Ffv1", kVideo + "-t 2 -c:v ffv1 -g 10", "avi"},
+    };
+    return recipes;
+}
+
+bool HaveFfmpeg() {
+    return test::HaveProgram("ffmpeg") && test::HaveProgram("ffprobe");
+}
+
+std::string MediaFile(const Recipe& recipe) {
+    std::size_t key = std::hash<std::string>{}(recipe.ffmpeg);
+    std::filesystem::path out =
+        CacheDir() / (recipe.name + "-" + std::to_string(key % 1000000) + "." + recipe.extension);
+    if (std::filesystem::exists(out)) return out.string();
+    // Made under a private name and moved in place, so that tests running
+    // side by side never see half a file.
+    std::string tmp = out.string() + ".part" + std::to_string(::getpid()) + "." + recipe.extension;
+    std::string cmd = "ffmpeg -v error -y " + recipe.ffmpeg + " -f " +
+                      (recipe.extension == "au" ? std::string("au") : recipe.extension) + " " +
+                      test::Quote(tmp) + " 2>&1";
+    std::string log;
+    if (test::Run(cmd, &log) != 0) throw std::runtime_error("ffmpeg failed: " + cmd + "\n" + log);
+    std::filesystem::rename(tmp, out);
+    return out.string();
+}
+
+QJsonObject Probe(const std::string& path, bool hashes, const std::string& extra) {
+    std::string out;
+    std::string cmd = "ffprobe -v error -show_streams -show_packets " +
+                      std::string(hashes ? "-show_data_hash MD5 " : "") + extra + " -of json " +
+                      test::Quote(path);
+    if (test::Run(cmd, &out) != 0) return {};
+    return QJsonDocument::fromJson(QByteArray::fromStdString(out)).object();
+}
+
+std::vector<QJsonObject> PacketsOf(const QJsonObject& probe, int stream) {
+    std::vector<QJsonObject> out;
+    for (const auto& p : probe["packets"].toArray())
+        if (p.toObject()["stream_index"].toInt() == stream) out.push_back(p.toObject());
+    return out;
+}
+
+std::string Md5(const void* data, std::size_t size) {
+    QByteArray bytes = QCryptographicHash::hash(
+        QByteArrayView(static_cast<const char*>(data), static_cast<qsizetype>(size)),
+        QCryptographicHash::Md5);
+    return bytes.toHex().toStdString();
+}
+
+} // namespace lum::interop
