@@ -357,25 +357,3 @@ TEST(AVICreateStream, SharedTemporaryFileLivesWhileUsed) {
     EXPECT_EQ(shared_files(), during - 1);
     AVICloseStream(text); // no shared file any more: nothing happens
 }
-
-TEST(StreamDescriptions, NewInfoRecords) {
-    TAVIStreamInfo info;
-    std::memset(static_cast<void*>(&info), 0xAB, sizeof info);
-    AVINewStreamInfo(MakeFourCC("mids"), info);
-    EXPECT_EQ(info.fccType, MakeFourCC("mids"));
-    EXPECT_EQ(info.dwRate, 0u);
-    EXPECT_EQ(info.szName[63], 0);
-    AVINewVideoStreamInfo(30, info);
-    EXPECT_EQ(info.dwScale, 1u);
-    EXPECT_EQ(info.dwRate, 30u);
-    platform::WAVEFORMATEX w = vt::PcmFormat(2, 44100, 16);
-    AVINewAudioStreamInfo(&w, info);
-    EXPECT_EQ(info.fccType, MakeFourCC("auds"));
-    EXPECT_EQ(info.dwScale, 4u);
-    EXPECT_EQ(info.dwRate, 176400u);
-    EXPECT_EQ(info.dwSampleSize, 4u);
-    EXPECT_EQ(AVIStreamTypeOf(MakeFourCC("vids")), stVideo);
-    EXPECT_EQ(AVIStreamTypeOf(MakeFourCC("iavs")), stOther);
-    EXPECT_EQ(AVIFindFlags(fdFromStart, {ftKeyFrame, ftNonEmpty}), 0x8 | 0x10 | 0x20);
-    EXPECT_EQ(AVIFindFlags(fdPrev, {ftFormatChange}), 0x4 | 0x40);
-}

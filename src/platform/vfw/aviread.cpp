@@ -499,7 +499,7 @@ void AviFile::Distribute(const std::vector<Found>& entries,
             } else {
                 const auto& probe = probes[static_cast<std::size_t>(f.stream)];
                 buf.resize(probe.BytesNeeded(f.size));
-                key = IO().ReadExact(f.data, buf.data(), buf.size()) &&
+                key = (buf.empty() || IO().ReadExact(f.data, buf.data(), buf.size())) &&
                       probe.IsKey(buf, !seen_data[static_cast<std::size_t>(f.stream)]);
             }
         }
