@@ -100,7 +100,7 @@ std::size_t MemoryStream::ReadAt(std::int64_t offset, void* buffer, std::size_t 
     if (offset < 0 || static_cast<std::uint64_t>(offset) >= size_) return 0;
     std::size_t avail = size_ - static_cast<std::size_t>(offset);
     std::size_t n = count < avail ? count : avail;
-    std::memcpy(buffer, data_ + offset, n);
+    if (n) std::memcpy(buffer, data_ + offset, n);
     return n;
 }
 
