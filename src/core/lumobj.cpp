@@ -1,6 +1,7 @@
 #include "core/lumobj.h"
 
 #include "platform/base/resources.h"
+#include "platform/gdi/canvas.h"
 
 namespace lum {
 
@@ -80,6 +81,60 @@ int TLumBevel::GetBevelExtend() const {
     return extend;
 }
 
-std::string LoadResStr(std::uint16_t ident) { return platform::LoadString(28000u + ident); }
+namespace {
+// One 3D frame of Width rings inside R, shrinking R by Width on every side:
+// top and left in Top, bottom and right in Bottom. Each ring is two
+// polylines; the platform's polylines leave out their last point.
+void Frame3D(platform::gdi::TCanvas& canvas, TRect& r, TColor top, TColor bottom, int width) {
+    if (width <= 0) return;
+    canvas.GetPen().SetWidth(1);
+    --r.right;
+    --r.bottom;
+    for (int i = 0; i < width; ++i) {
+        canvas.GetPen().SetColor(top);
+        const TPoint upper[] = {{r.left, r.bottom}, {r.left, r.top}, {r.right, r.top}};
+        canvas.Polyline(upper);
+        canvas.GetPen().SetColor(bottom);
+        const TPoint lower[] = {{r.right, r.top}, {r.right, r.bottom}, {r.left - 1, r.bottom}};
+        canvas.Polyline(lower);
+        ++r.left;
+        ++r.top;
+        --r.right;
+        --r.bottom;
+    }
+    ++r.right;
+    ++r.bottom;
+}
+
+void BevelCut(platform::gdi::TCanvas& canvas, TRect& r, TBevelCut cut, TColor light, TColor shadow,
+              int width) {
+    if (cut == bvLowered)
+        Frame3D(canvas, r, shadow, light, width);
+    else if (cut == bvRaised)
+        Frame3D(canvas, r, light, shadow, width);
+}
+} // namespace
+
+TRect TLumBevel::PaintBevel(platform::gdi::TCanvas& canvas, const TRect& rect, bool fill) {
+    TRect r = rect;
+    if (FBorderStyle == bsSingle) Frame3D(canvas, r, clWindowFrame, clWindowFrame, 1);
+    BevelCut(canvas, r, FBevelOuter, GetOuterLightColor(), GetOuterShadowColor(), FBevelOuterWidth);
+    if (fill) {
+        Frame3D(canvas, r, GetBorderColor(), GetBorderColor(), FBorderWidth);
+    } else if (FBorderWidth > 0) {
+        r.left += FBorderWidth;
+        r.top += FBorderWidth;
+        r.right -= FBorderWidth;
+        r.bottom -= FBorderWidth;
+    }
+    BevelCut(canvas, r, FBevelInner, GetInnerLightColor(), GetInnerShadowColor(), FBevelInnerWidth);
+    if (FBorderSpace != 0)
+        Frame3D(canvas, r, GetBorderSpaceColor(), GetBorderSpaceColor(), FBorderSpace);
+    return r;
+}
+
+std::string LoadResStr(std::uint16_t ident) {
+    return platform::LoadString(28000u + ident);
+}
 
 } // namespace lum

@@ -17,6 +17,10 @@
 
 namespace lum {
 
+namespace platform::gdi {
+class TCanvas;
+}
+
 using TRect = platform::RECT;
 using TPoint = platform::POINT;
 
@@ -90,6 +94,12 @@ public:
 
     // Pixels the bevel takes from each side of a rectangle.
     int GetBevelExtend() const;
+
+    // Paints the layers inside Rect on Canvas, outside in, and returns the
+    // rectangle left inside them. With Fill false the border band is only
+    // reserved, not painted. A bvSpace cut neither paints nor reserves its
+    // width here, although GetBevelExtend counts it.
+    virtual TRect PaintBevel(platform::gdi::TCanvas& canvas, const TRect& rect, bool fill);
 
 private:
     TBevelCut FBevelInner = bvNone;
