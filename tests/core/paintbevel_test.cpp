@@ -59,27 +59,6 @@ TEST(PaintBevel, ConstructionValuesDrawOneLoweredRing) {
             ASSERT_TRUE(s.Untouched(x, y)) << x << "," << y;
 }
 
-TEST(PaintBevel, RaisedSwapsTheColoursAndWidthCountsRings) {
-    TLumBevel b;
-    b.SetBevelOuter(bvRaised);
-    b.SetBevelOuterWidth(3);
-    Surface s(40, 30);
-    const TRect inner = b.PaintBevel(s.canvas, {5, 4, 35, 24}, true);
-    EXPECT_EQ(inner, (TRect{8, 7, 32, 21}));
-    for (int ring = 0; ring < 3; ++ring) {
-        EXPECT_EQ(s.At(5 + ring, 14), Rgb(clBtnHighlight)) << ring;
-        EXPECT_EQ(s.At(20, 4 + ring), Rgb(clBtnHighlight)) << ring;
-        EXPECT_EQ(s.At(34 - ring, 14), Rgb(clBtnShadow)) << ring;
-        EXPECT_EQ(s.At(20, 23 - ring), Rgb(clBtnShadow)) << ring;
-    }
-    // Outside the given rectangle nothing is drawn.
-    EXPECT_TRUE(s.Untouched(4, 14));
-    EXPECT_TRUE(s.Untouched(35, 14));
-    EXPECT_TRUE(s.Untouched(20, 3));
-    EXPECT_TRUE(s.Untouched(20, 24));
-    EXPECT_TRUE(s.Untouched(8, 14));
-}
-
 TEST(PaintBevel, LayersRunOutsideInAndMatchTheExtend) {
     TLumBevel b;
     b.SetBorderStyle(bsSingle);
@@ -99,24 +78,29 @@ TEST(PaintBevel, LayersRunOutsideInAndMatchTheExtend) {
     b.SetInnerLightColor(iLight);
     b.SetInnerShadowColor(iShadow);
 
-    Surface s(30, 24);
-    const TRect inner = b.PaintBevel(s.canvas, {0, 0, 30, 24}, true);
+    // Painted at an offset of (2, 2), so that nothing may spill outside.
+    Surface s(34, 28);
+    const TRect inner = b.PaintBevel(s.canvas, {2, 2, 32, 26}, true);
     const int e = b.GetBevelExtend();
     EXPECT_EQ(e, 7);
-    EXPECT_EQ(inner, (TRect{e, e, 30 - e, 24 - e}));
+    EXPECT_EQ(inner, (TRect{2 + e, 2 + e, 32 - e, 26 - e}));
 
     const std::uint32_t leftSide[] = {Rgb(clWindowFrame), Rgb(oLight), Rgb(oLight), Rgb(border),
                                       Rgb(iShadow),       Rgb(space),  Rgb(space)};
     const std::uint32_t rightSide[] = {Rgb(clWindowFrame), Rgb(oShadow), Rgb(oShadow), Rgb(border),
                                        Rgb(iLight),        Rgb(space),   Rgb(space)};
     for (int i = 0; i < 7; ++i) {
-        EXPECT_EQ(s.At(i, 12), leftSide[i]) << "left ring " << i;
-        EXPECT_EQ(s.At(15, i), leftSide[i]) << "top ring " << i;
-        EXPECT_EQ(s.At(29 - i, 12), rightSide[i]) << "right ring " << i;
-        EXPECT_EQ(s.At(15, 23 - i), rightSide[i]) << "bottom ring " << i;
+        EXPECT_EQ(s.At(2 + i, 14), leftSide[i]) << "left ring " << i;
+        EXPECT_EQ(s.At(17, 2 + i), leftSide[i]) << "top ring " << i;
+        EXPECT_EQ(s.At(31 - i, 14), rightSide[i]) << "right ring " << i;
+        EXPECT_EQ(s.At(17, 25 - i), rightSide[i]) << "bottom ring " << i;
     }
-    EXPECT_TRUE(s.Untouched(7, 12));
-    EXPECT_TRUE(s.Untouched(22, 12));
+    EXPECT_TRUE(s.Untouched(9, 14));
+    EXPECT_TRUE(s.Untouched(24, 14));
+    for (int k = 0; k < 34; ++k)
+        EXPECT_TRUE(s.Untouched(k, 1) && s.Untouched(k, 26)) << k;
+    for (int k = 0; k < 28; ++k)
+        EXPECT_TRUE(s.Untouched(1, k) && s.Untouched(32, k)) << k;
 }
 
 TEST(PaintBevel, BorderBandIsPaintedOnlyWithFill) {
