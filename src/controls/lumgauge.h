@@ -16,6 +16,8 @@ namespace lum {
 
 enum TLumGaugeKind : std::uint8_t { gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle };
 
+// The gauge's behaviour. Setters clamp silently; the paint operations are
+// virtual so that a descendant can draw a kind of its own.
 class TLumCustomGauge : public TLumGraphicControl {
 public:
     explicit TLumCustomGauge(QWidget* owner = nullptr);
