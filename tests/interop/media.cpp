@@ -50,6 +50,32 @@ const std::vector<Recipe>& AviRecipes() {
     return recipes;
 }
 
+const std::vector<Recipe>& FrameRecipes() {
+    const std::string src = "-f lavfi -i testsrc=size=160x120:rate=25 -t 3 ";
+    static const std::vector<Recipe> recipes = {
+        {"FrameRaw24", src + "-c:v rawvideo -pix_fmt bgr24", "avi"},
+        {"FrameRaw32", src + "-c:v rawvideo -pix_fmt bgra", "avi"},
+        {"FrameRaw16", src + "-c:v rawvideo -pix_fmt rgb555le", "avi"},
+        {"FramePal8", src + "-c:v rawvideo -pix_fmt pal8", "avi"},
+        {"FrameMjpeg", src + "-c:v mjpeg -q:v 3", "avi"},
+        {"FrameMpeg4Bframes", src + "-c:v mpeg4 -bf 2 -g 12", "avi"},
+        {"FrameXvid", src + "-c:v mpeg4 -g 30 -vtag XVID", "avi"},
+        {"FrameDivx", src + "-c:v mpeg4 -bf 1 -g 25 -vtag DIVX", "avi"},
+        {"FrameDx50", src + "-c:v mpeg4 -vtag DX50", "avi"},
+        {"FrameH264Bframes", src + "-c:v libx264 -bf 2 -g 12", "avi"},
+        {"FrameH264Long", src + "-c:v libx264 -bf 3 -g 250", "avi"},
+        {"FrameMsVideo1", src + "-c:v msvideo1", "avi"},
+        {"FrameCinepak", src + "-c:v cinepak", "avi"},
+        {"FrameHuffYuv", src + "-c:v huffyuv", "avi"},
+        {"FrameFfvHuff", src + "-c:v ffvhuff", "avi"},
+        {"FrameFfv1", src + "-c:v ffv1 -g 10", "avi"},
+        {"FrameZmbv", src + "-c:v zmbv", "avi"},
+        {"FrameDv", "-f lavfi -i testsrc=size=720x576:rate=25 -t 3 -c:v dvvideo -pix_fmt yuv420p",
+         "avi"},
+    };
+    return recipes;
+}
+
 bool HaveFfmpeg() {
     return test::HaveProgram("ffmpeg") && test::HaveProgram("ffprobe");
 }

@@ -25,6 +25,10 @@ inline void PrintTo(const Recipe& r, std::ostream* os) {
 // The recipes of the codec matrix.
 const std::vector<Recipe>& AviRecipes();
 
+// Video-only files of 75 frames (3 seconds) for checking decoded frames,
+// one per codec and compression code the frame decoder is expected to know.
+const std::vector<Recipe>& FrameRecipes();
+
 // True when ffmpeg and ffprobe are installed.
 bool HaveFfmpeg();
 

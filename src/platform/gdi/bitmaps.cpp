@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/base/rle.h"
 #include "platform/gdi/gdi.h"
 #include "platform/gdi/internal.h"
 
@@ -47,38 +48,9 @@ namespace {
 void DecodeRle(const DibFormat& f, const std::uint8_t* p, std::vector<std::uint8_t>& out) {
     const int w = f.width, h = f.height;
     out.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
-    const std::uint8_t* end = p + f.imageSize;
-    const bool rle8 = f.compression == BI_RLE8;
-    long x = 0, row = 0;
-    auto put = [&](std::uint8_t index) {
-        if (x >= 0 && x < w && row < h) out[static_cast<std::size_t>(h - 1 - row) * w + x] = index;
-        ++x;
-    };
-    while (end - p >= 2 && row < h) {
-        const std::uint8_t a = *p++, b = *p++;
-        if (a > 0) {
-            for (int i = 0; i < a; ++i)
-                put(rle8 ? b : static_cast<std::uint8_t>((i & 1) ? (b & 0x0F) : (b >> 4)));
-        } else if (b == 0) {
-            x = 0;
-            ++row;
-        } else if (b == 1) {
-            break;
-        } else if (b == 2) {
-            if (end - p < 2) break;
-            x += p[0];
-            row += p[1];
-            p += 2;
-        } else {
-            const std::size_t bytes = rle8 ? b : (b + 1u) / 2;
-            if (static_cast<std::size_t>(end - p) < bytes) break;
-            for (int i = 0; i < b; ++i)
-                put(rle8
-                        ? p[i]
-                        : static_cast<std::uint8_t>((i & 1) ? (p[i / 2] & 0x0F) : (p[i / 2] >> 4)));
-            p += bytes + (bytes & 1);
-        }
-    }
+    platform::DecodeRle(p, f.imageSize, f.compression == BI_RLE8, w, h,
+                        out.data() + static_cast<std::size_t>(h - 1) * w,
+                        -static_cast<std::ptrdiff_t>(w));
 }
 
 template <class T>

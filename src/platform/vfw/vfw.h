@@ -239,6 +239,44 @@ LONG AVIStreamFindSample(PAVISTREAM stream, LONG pos, LONG flags);
 HRESULT AVIStreamOpenFromFile(PAVISTREAM* stream, const std::string& path, FOURCC type, LONG index,
                               UINT mode, const void* handler = nullptr);
 
+// Frame decoders. A decoder turns the samples of a video stream into
+// uncompressed packed DIBs (header, colour table or masks, pixels in one
+// global-heap block). The DIB a call returns belongs to the decoder and is
+// valid until its next call or until it is closed. Positions count frames in
+// presentation order from the stream's start: a delta codec is decoded from
+// the nearest key frame at or before the frame, and frames a B-frame codec
+// stores out of order come back at their own position. An empty sample (a
+// dropped frame) shows the frame before it.
+struct GetFrameStats {
+    std::uint64_t frames_decoded = 0;   // pictures the codec produced
+    std::uint64_t frames_converted = 0; // pictures written into the output DIB
+    std::uint64_t restarts = 0;         // decodes started again at a key frame
+};
+
+class IGetFrame {
+public:
+    virtual ~IGetFrame() = default;
+    // The packed DIB of the frame at Pos, or null.
+    virtual void* GetFrame(LONG pos) = 0;
+    virtual GetFrameStats Stats() const = 0;
+};
+using PGETFRAME = IGetFrame*;
+
+// The request "the decoder's best format for display": 24 bits bottom-up,
+// or the source's own format when it is uncompressed.
+inline const BITMAPINFOHEADER* const AVIGETFRAMEF_BESTDISPLAYFMT =
+    reinterpret_cast<const BITMAPINFOHEADER*>(std::uintptr_t{1});
+
+// Opens a decoder for Wanted (null or AVIGETFRAMEF_BESTDISPLAYFMT: the best
+// display format). Wanted may ask for uncompressed 16, 24 or 32 bits in
+// either orientation (bit-field masks follow the header), or for an indexed
+// depth when the source itself is indexed; zero width or height mean the
+// source's. Null when no codec for the stream exists or the format cannot be
+// produced. The decoder holds a reference on the stream.
+PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wanted);
+void* AVIStreamGetFrame(PGETFRAME decoder, LONG pos);
+HRESULT AVIStreamGetFrameClose(PGETFRAME decoder);
+
 // The video clipboard of this program: one file, held with a reference.
 HRESULT AVIPutFileOnClipboard(PAVIFILE file);
 HRESULT AVIGetFromClipboard(PAVIFILE* file);

@@ -1,0 +1,59 @@
+// Inside of the frame decoders: a codec turns the samples of one stream into
+// pictures and writes the picture at a position into the output DIB's
+// pixels. Two kinds exist: the built-in one for uncompressed and RLE frames,
+// and one over libavcodec for everything else. Both read the stream through
+// its own calls, so any file handler feeds them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/vfw/dibformat.h"
+#include "platform/vfw/vfw.h"
+
+namespace lum::platform::vfw {
+
+// What a codec knows of its stream, gathered once at open.
+struct StreamFacts {
+    PAVISTREAM stream = nullptr;
+    AVISTREAMINFO info{};
+    std::vector<std::uint8_t> format; // at the stream's start
+    LONG start = 0;
+    LONG length = 0;
+
+    // Samples counted from 0 (not dwStart).
+    bool Empty(LONG rel) const;
+    LONG PrevKey(LONG rel) const;      // -1 when none
+    LONG PrevNonEmpty(LONG rel) const; // -1 when none
+    std::vector<std::uint8_t> FormatAt(LONG rel) const;
+    // Reads one sample into Buffer (grown as needed, with Padding zero bytes
+    // behind the data); false when it cannot be read.
+    bool ReadSample(LONG rel, std::vector<std::uint8_t>& buffer, std::size_t padding,
+                    std::size_t* size) const;
+};
+
+class FrameCodec {
+public:
+    virtual ~FrameCodec() = default;
+    // The layout pictures come in before conversion: an indexed layout for
+    // indexed sources, else the uncompressed source's own or 24 bits.
+    virtual const DibLayout& Native() const = 0;
+    // The best display format for this codec's pictures.
+    virtual DibLayout BestOutput() const = 0;
+    // Writes the picture at relative position Rel into Pixels in layout
+    // Out. An indexed Out receives the picture's current colours. False when
+    // there is no picture.
+    virtual bool Decode(LONG rel, DibLayout& out, std::uint8_t* pixels) = 0;
+    const GetFrameStats& Stats() const { return stats_; }
+
+protected:
+    GetFrameStats stats_;
+};
+
+// The built-in codec, or null when the format is not uncompressed or RLE.
+std::unique_ptr<FrameCodec> MakeBuiltinCodec(const StreamFacts& facts);
+// A libavcodec decoder, or null when none knows the stream's codec.
+std::unique_ptr<FrameCodec> MakeLavCodec(const StreamFacts& facts);
+
+} // namespace lum::platform::vfw

@@ -1,0 +1,254 @@
+// The frame decoder calls and the built-in codec for uncompressed and RLE
+// frames.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/base/globalmem.h"
+#include "platform/base/rle.h"
+#include "platform/vfw/framecodec.h"
+#include "platform/vfw/riff.h"
+
+namespace lum::platform::vfw {
+
+// ---- StreamFacts ----
+
+bool StreamFacts::Empty(LONG rel) const {
+    return AVIStreamFindSample(stream, rel + start, FIND_SIZE | FIND_PREV) <= 0;
+}
+
+LONG StreamFacts::PrevKey(LONG rel) const {
+    LONG p = AVIStreamFindSample(stream, rel + start, FIND_PREV | FIND_KEY);
+    return p < 0 ? -1 : p - start;
+}
+
+LONG StreamFacts::PrevNonEmpty(LONG rel) const {
+    LONG p = AVIStreamFindSample(stream, rel + start, FIND_PREV | FIND_ANY);
+    return p < 0 ? -1 : p - start;
+}
+
+std::vector<std::uint8_t> StreamFacts::FormatAt(LONG rel) const {
+    LONG size = 0;
+    if (AVIStreamReadFormat(stream, rel + start, nullptr, &size) != AVIERR_OK || size <= 0)
+        return {};
+    std::vector<std::uint8_t> f(static_cast<std::size_t>(size));
+    if (AVIStreamReadFormat(stream, rel + start, f.data(), &size) != AVIERR_OK) return {};
+    f.resize(static_cast<std::size_t>(size));
+    return f;
+}
+
+bool StreamFacts::ReadSample(LONG rel, std::vector<std::uint8_t>& buffer, std::size_t padding,
+                             std::size_t* size) const {
+    LONG bytes = 0;
+    if (AVIStreamRead(stream, rel + start, 1, nullptr, 0, &bytes, nullptr) != AVIERR_OK ||
+        bytes < 0)
+        return false;
+    const auto need = static_cast<std::size_t>(bytes) + padding;
+    if (buffer.size() < need) buffer.resize(need);
+    LONG got = 0, samples = 0;
+    if (bytes > 0 &&
+        (AVIStreamRead(stream, rel + start, 1, buffer.data(), bytes, &got, &samples) != AVIERR_OK ||
+         got != bytes))
+        return false;
+    std::memset(buffer.data() + bytes, 0, padding);
+    *size = static_cast<std::size_t>(bytes);
+    return true;
+}
+
+namespace {
+
+// ---- The built-in codec ----
+
+// Uncompressed frames are copied or converted from their own sample (an
+// empty sample shows the frame before it). RLE frames are decoded onto the
+// previous picture from the nearest key frame on, so deltas carry the
+// pixels they skip; the pictures are 8-bit index images.
+class BuiltinCodec final : public FrameCodec {
+public:
+    BuiltinCodec(const StreamFacts& facts, const DibLayout& layout, DWORD compression)
+        : facts_(facts), native_(layout), rle_(compression == BI_RLE8 || compression == BI_RLE4),
+          rle8_(compression == BI_RLE8) {
+        if (rle_) {
+            // The picture kept between RLE frames: one index a byte.
+            native_.bits = 8;
+            native_.stride = DibStride(native_.width, 8);
+            native_.image = native_.stride * static_cast<std::size_t>(native_.height);
+            picture_.assign(native_.image, 0);
+        }
+    }
+
+    const DibLayout& Native() const override { return native_; }
+
+    DibLayout BestOutput() const override {
+        if (rle_) return Rgb24Layout(native_.width, native_.height);
+        return native_;
+    }
+
+    bool Decode(LONG rel, DibLayout& out, std::uint8_t* pixels) override {
+        return rle_ ? DecodeRleFrame(rel, out, pixels) : DecodeRaw(rel, out, pixels);
+    }
+
+private:
+    // The source layout in effect at Rel (palette changes are format
+    // changes); false when the format changed into one of another shape.
+    bool LayoutAt(LONG rel, DibLayout& layout) {
+        std::vector<std::uint8_t> f = facts_.FormatAt(rel);
+        if (f != format_) {
+            DibLayout parsed;
+            if (!ParseFormat(f.data(), f.size(), parsed) || parsed.width != native_.width ||
+                parsed.height != native_.height ||
+                parsed.bits != (rle_ ? (rle8_ ? 8 : 4) : native_.bits))
+                return false;
+            format_ = std::move(f);
+            current_ = std::move(parsed);
+        }
+        layout = current_;
+        return true;
+    }
+
+    bool DecodeRaw(LONG rel, DibLayout& out, std::uint8_t* pixels) {
+        LONG s = facts_.Empty(rel) ? facts_.PrevNonEmpty(rel) : rel;
+        if (s < 0) return false;
+        DibLayout src;
+        std::size_t size = 0;
+        if (!LayoutAt(s, src) || !facts_.ReadSample(s, sample_, 0, &size)) return false;
+        if (size < src.image) return false; // a damaged frame shows nothing
+        ++stats_.frames_decoded;
+        if (out.Indexed()) out.colors = src.colors;
+        ConvertPicture(src, sample_.data(), out, pixels);
+        ++stats_.frames_converted;
+        return true;
+    }
+
+    bool DecodeRleFrame(LONG rel, DibLayout& out, std::uint8_t* pixels) {
+        LONG key = facts_.PrevKey(rel);
+        if (key < 0) key = 0;
+        LONG from;
+        if (decoded_ >= 0 && decoded_ <= rel && key <= decoded_) {
+            from = decoded_ + 1; // forward from the picture we have
+        } else {
+            std::fill(picture_.begin(), picture_.end(), 0);
+            from = key;
+            decoded_ = -1;
+            ++stats_.restarts;
+        }
+        for (LONG s = from; s <= rel; ++s) {
+            std::size_t size = 0;
+            if (!facts_.Empty(s)) {
+                if (!facts_.ReadSample(s, sample_, 0, &size)) {
+                    decoded_ = -1; // the picture is incomplete now
+                    return false;
+                }
+                DecodeRle(sample_.data(), size, rle8_, native_.width, native_.height,
+                          picture_.data(), static_cast<std::ptrdiff_t>(native_.stride));
+                ++stats_.frames_decoded;
+            }
+            decoded_ = s;
+        }
+        DibLayout src;
+        if (!LayoutAt(rel, src)) return false;
+        DibLayout indices = native_;
+        indices.colors = src.colors;
+        if (out.Indexed()) out.colors = src.colors;
+        ConvertPicture(indices, picture_.data(), out, pixels);
+        ++stats_.frames_converted;
+        return true;
+    }
+
+    const StreamFacts& facts_;
+    DibLayout native_;
+    bool rle_;
+    bool rle8_;
+    std::vector<std::uint8_t> format_;
+    DibLayout current_;
+    std::vector<std::uint8_t> sample_;
+    std::vector<std::uint8_t> picture_;
+    LONG decoded_ = -1; // last sample applied to picture_
+};
+
+// ---- The decoder object ----
+
+class FrameDecoder final : public IGetFrame {
+public:
+    explicit FrameDecoder(StreamFacts facts) : facts_(std::move(facts)) {}
+    ~FrameDecoder() override {
+        codec_.reset();
+        GlobalFree(dib_);
+        AVIStreamRelease(facts_.stream);
+    }
+
+    bool Open(const BITMAPINFOHEADER* wanted) {
+        codec_ = MakeBuiltinCodec(facts_);
+        if (!codec_) codec_ = MakeLavCodec(facts_);
+        if (!codec_) return false;
+        if (wanted == nullptr || wanted == AVIGETFRAMEF_BESTDISPLAYFMT) {
+            out_ = codec_->BestOutput();
+        } else {
+            const auto* masks = reinterpret_cast<const std::uint8_t*>(wanted) + 40;
+            if (wanted->biSize < 40 ||
+                !OutputLayout(*wanted, wanted->biCompression == BI_BITFIELDS ? masks : nullptr,
+                              codec_->Native(), out_))
+                return false;
+        }
+        header_size_ = PackedHeader(out_).size();
+        dib_ = GlobalAlloc(GHND, header_size_ + out_.image);
+        return dib_ != nullptr;
+    }
+
+    void* GetFrame(LONG pos) override {
+        const std::int64_t rel = static_cast<std::int64_t>(pos) - facts_.start;
+        if (rel < 0 || rel >= facts_.length) return nullptr;
+        auto* block = static_cast<std::uint8_t*>(GlobalLock(dib_));
+        if (!codec_->Decode(static_cast<LONG>(rel), out_, block + header_size_)) return nullptr;
+        std::vector<std::uint8_t> header = PackedHeader(out_);
+        std::memcpy(block, header.data(), std::min(header.size(), header_size_));
+        return block;
+    }
+
+    GetFrameStats Stats() const override { return codec_->Stats(); }
+
+private:
+    StreamFacts facts_;
+    std::unique_ptr<FrameCodec> codec_;
+    DibLayout out_;
+    std::size_t header_size_ = 0;
+    HGLOBAL dib_ = nullptr;
+};
+
+} // namespace
+
+std::unique_ptr<FrameCodec> MakeBuiltinCodec(const StreamFacts& facts) {
+    DibLayout layout;
+    DWORD compression = 0;
+    if (!ParseFormat(facts.format.data(), facts.format.size(), layout, &compression))
+        return nullptr;
+    return std::make_unique<BuiltinCodec>(facts, layout, compression);
+}
+
+PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wanted) {
+    if (stream == nullptr) return nullptr;
+    StreamFacts facts;
+    if (AVIStreamInfo(stream, &facts.info, sizeof facts.info) != AVIERR_OK ||
+        facts.info.fccType != streamtypeVIDEO)
+        return nullptr;
+    facts.stream = stream;
+    facts.start = static_cast<LONG>(facts.info.dwStart);
+    facts.length = static_cast<LONG>(facts.info.dwLength);
+    facts.format = facts.FormatAt(0);
+    if (facts.format.size() < 40) return nullptr;
+    AVIStreamAddRef(stream);
+    auto decoder = std::make_unique<FrameDecoder>(std::move(facts));
+    if (!decoder->Open(wanted)) return nullptr;
+    return decoder.release();
+}
+
+void* AVIStreamGetFrame(PGETFRAME decoder, LONG pos) {
+    return decoder ? decoder->GetFrame(pos) : nullptr;
+}
+
+HRESULT AVIStreamGetFrameClose(PGETFRAME decoder) {
+    if (decoder == nullptr) return AVIERR_BADHANDLE;
+    delete decoder;
+    return AVIERR_OK;
+}
+
+} // namespace lum::platform::vfw

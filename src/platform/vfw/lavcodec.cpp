@@ -1,0 +1,640 @@
+// The libavcodec codec: every compressed video format that libavcodec
+// decodes, found by the format's compression code or the stream's handler.
+//
+// Decoding follows the AVI's own order. A frame is fetched by decoding from
+// the nearest key frame at or before it; frames on the way that nobody asked
+// for are neither converted nor, when nothing refers to them, decoded at all
+// (skip_frame). Each packet carries its sample number as its time stamp, so
+// the wanted picture is recognised when the decoder hands it out, however
+// late frame threads or B-frames make that. Pictures handed out around the
+// wanted one are kept, so reading forward decodes every frame once.
+//
+// Codecs with B-frames store frames out of presentation order. For them a
+// FrameOrder, built from libavcodec's bitstream parsers, tells which sample
+// holds the frame at each presentation position.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <optional>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include "platform/vfw/framecodec.h"
+#include "platform/vfw/riff.h"
+
+namespace lum::platform::vfw {
+
+namespace {
+
+FOURCC Upper(FOURCC c) {
+    FOURCC u = 0;
+    for (int i = 0; i < 4; ++i)
+        u |= static_cast<FOURCC>(std::toupper(static_cast<unsigned char>(c >> (8 * i)))) << (8 * i);
+    return u;
+}
+
+struct Tag {
+    const char* code;
+    AVCodecID id;
+};
+
+// Compression codes of AVI video, compared without case.
+const Tag kTags[] = {
+    {"MJPG", AV_CODEC_ID_MJPEG},        {"AVRN", AV_CODEC_ID_MJPEG},
+    {"AVDJ", AV_CODEC_ID_MJPEG},        {"DMB1", AV_CODEC_ID_MJPEG},
+    {"IJPG", AV_CODEC_ID_MJPEG},        {"JPGL", AV_CODEC_ID_MJPEG},
+    {"MJLS", AV_CODEC_ID_MJPEG},        {"ACDV", AV_CODEC_ID_MJPEG},
+    {"LJPG", AV_CODEC_ID_LJPEG},        {"JPEG", AV_CODEC_ID_MJPEG},
+    {"MJPA", AV_CODEC_ID_MJPEG},        {"MJPB", AV_CODEC_ID_MJPEGB},
+    {"FMP4", AV_CODEC_ID_MPEG4},        {"XVID", AV_CODEC_ID_MPEG4},
+    {"DIVX", AV_CODEC_ID_MPEG4},        {"DX50", AV_CODEC_ID_MPEG4},
+    {"MP4V", AV_CODEC_ID_MPEG4},        {"MP4S", AV_CODEC_ID_MPEG4},
+    {"M4S2", AV_CODEC_ID_MPEG4},        {"DIV1", AV_CODEC_ID_MPEG4},
+    {"BLZ0", AV_CODEC_ID_MPEG4},        {"UMP4", AV_CODEC_ID_MPEG4},
+    {"WV1F", AV_CODEC_ID_MPEG4},        {"SEDG", AV_CODEC_ID_MPEG4},
+    {"RMP4", AV_CODEC_ID_MPEG4},        {"3IV2", AV_CODEC_ID_MPEG4},
+    {"XVIX", AV_CODEC_ID_MPEG4},        {"DXGM", AV_CODEC_ID_MPEG4},
+    {"GEOX", AV_CODEC_ID_MPEG4},        {"HDX4", AV_CODEC_ID_MPEG4},
+    {"DIV3", AV_CODEC_ID_MSMPEG4V3},    {"MP43", AV_CODEC_ID_MSMPEG4V3},
+    {"DIV4", AV_CODEC_ID_MSMPEG4V3},    {"DIV5", AV_CODEC_ID_MSMPEG4V3},
+    {"DIV6", AV_CODEC_ID_MSMPEG4V3},    {"AP41", AV_CODEC_ID_MSMPEG4V3},
+    {"COL1", AV_CODEC_ID_MSMPEG4V3},    {"MP42", AV_CODEC_ID_MSMPEG4V2},
+    {"DIV2", AV_CODEC_ID_MSMPEG4V2},    {"MPG4", AV_CODEC_ID_MSMPEG4V1},
+    {"MP41", AV_CODEC_ID_MSMPEG4V1},    {"H264", AV_CODEC_ID_H264},
+    {"X264", AV_CODEC_ID_H264},         {"AVC1", AV_CODEC_ID_H264},
+    {"DAVC", AV_CODEC_ID_H264},         {"VSSH", AV_CODEC_ID_H264},
+    {"AVCB", AV_CODEC_ID_H264},         {"HEVC", AV_CODEC_ID_HEVC},
+    {"H265", AV_CODEC_ID_HEVC},         {"HVC1", AV_CODEC_ID_HEVC},
+    {"HEV1", AV_CODEC_ID_HEVC},         {"H263", AV_CODEC_ID_H263},
+    {"U263", AV_CODEC_ID_H263},         {"S263", AV_CODEC_ID_H263},
+    {"I263", AV_CODEC_ID_H263I},        {"L263", AV_CODEC_ID_H263},
+    {"H261", AV_CODEC_ID_H261},         {"MPG1", AV_CODEC_ID_MPEG1VIDEO},
+    {"MPG2", AV_CODEC_ID_MPEG2VIDEO},   {"MPEG", AV_CODEC_ID_MPEG2VIDEO},
+    {"PIM1", AV_CODEC_ID_MPEG2VIDEO},   {"MMES", AV_CODEC_ID_MPEG2VIDEO},
+    {"DVR ", AV_CODEC_ID_MPEG2VIDEO},   {"HDV2", AV_CODEC_ID_MPEG2VIDEO},
+    {"MX5P", AV_CODEC_ID_MPEG2VIDEO},   {"MSVC", AV_CODEC_ID_MSVIDEO1},
+    {"CRAM", AV_CODEC_ID_MSVIDEO1},     {"WHAM", AV_CODEC_ID_MSVIDEO1},
+    {"CVID", AV_CODEC_ID_CINEPAK},      {"DVSD", AV_CODEC_ID_DVVIDEO},
+    {"DVHD", AV_CODEC_ID_DVVIDEO},      {"DVSL", AV_CODEC_ID_DVVIDEO},
+    {"DV25", AV_CODEC_ID_DVVIDEO},      {"DV50", AV_CODEC_ID_DVVIDEO},
+    {"CDVC", AV_CODEC_ID_DVVIDEO},      {"CDVH", AV_CODEC_ID_DVVIDEO},
+    {"CDV5", AV_CODEC_ID_DVVIDEO},      {"DVC ", AV_CODEC_ID_DVVIDEO},
+    {"DVCS", AV_CODEC_ID_DVVIDEO},      {"DVH1", AV_CODEC_ID_DVVIDEO},
+    {"DVIS", AV_CODEC_ID_DVVIDEO},      {"PDVC", AV_CODEC_ID_DVVIDEO},
+    {"SL25", AV_CODEC_ID_DVVIDEO},      {"SLDV", AV_CODEC_ID_DVVIDEO},
+    {"HFYU", AV_CODEC_ID_HUFFYUV},      {"FFVH", AV_CODEC_ID_FFVHUFF},
+    {"FFV1", AV_CODEC_ID_FFV1},         {"ZMBV", AV_CODEC_ID_ZMBV},
+    {"MRLE", AV_CODEC_ID_MSRLE},        {"WRLE", AV_CODEC_ID_MSRLE},
+    {"VP80", AV_CODEC_ID_VP8},          {"VP90", AV_CODEC_ID_VP9},
+    {"VP30", AV_CODEC_ID_VP3},          {"VP31", AV_CODEC_ID_VP3},
+    {"VP50", AV_CODEC_ID_VP5},          {"VP60", AV_CODEC_ID_VP6},
+    {"VP61", AV_CODEC_ID_VP6},          {"VP62", AV_CODEC_ID_VP6},
+    {"VP6F", AV_CODEC_ID_VP6F},         {"VP6A", AV_CODEC_ID_VP6A},
+    {"VP70", AV_CODEC_ID_VP7},          {"WMV1", AV_CODEC_ID_WMV1},
+    {"WMV2", AV_CODEC_ID_WMV2},         {"WMV3", AV_CODEC_ID_WMV3},
+    {"WVC1", AV_CODEC_ID_VC1},          {"WMVA", AV_CODEC_ID_VC1},
+    {"IV31", AV_CODEC_ID_INDEO3},       {"IV32", AV_CODEC_ID_INDEO3},
+    {"IV41", AV_CODEC_ID_INDEO4},       {"IV50", AV_CODEC_ID_INDEO5},
+    {"TSCC", AV_CODEC_ID_TSCC},         {"TSC2", AV_CODEC_ID_TSCC2},
+    {"CSCD", AV_CODEC_ID_CSCD},         {"AASC", AV_CODEC_ID_AASC},
+    {"SNOW", AV_CODEC_ID_SNOW},         {"MSZH", AV_CODEC_ID_MSZH},
+    {"ZLIB", AV_CODEC_ID_ZLIB},         {"LAGS", AV_CODEC_ID_LAGARITH},
+    {"UYVY", AV_CODEC_ID_RAWVIDEO},     {"YUY2", AV_CODEC_ID_RAWVIDEO},
+    {"YUYV", AV_CODEC_ID_RAWVIDEO},     {"YV12", AV_CODEC_ID_RAWVIDEO},
+    {"I420", AV_CODEC_ID_RAWVIDEO},     {"IYUV", AV_CODEC_ID_RAWVIDEO},
+    {"Y800", AV_CODEC_ID_RAWVIDEO},     {"YVU9", AV_CODEC_ID_RAWVIDEO},
+    {"NV12", AV_CODEC_ID_RAWVIDEO},     {"MAGY", AV_CODEC_ID_MAGICYUV},
+    {"UTVD", AV_CODEC_ID_UTVIDEO},      {"ULRG", AV_CODEC_ID_UTVIDEO},
+    {"ULY0", AV_CODEC_ID_UTVIDEO},      {"ULY2", AV_CODEC_ID_UTVIDEO},
+    {"ULRA", AV_CODEC_ID_UTVIDEO},      {"CLJR", AV_CODEC_ID_CLJR},
+    {"QPEG", AV_CODEC_ID_QPEG},         {"SMC ", AV_CODEC_ID_SMC},
+    {"RPZA", AV_CODEC_ID_RPZA},         {"8BPS", AV_CODEC_ID_8BPS},
+    {"FPS1", AV_CODEC_ID_FRAPS},        {"G2M4", AV_CODEC_ID_G2M},
+    {"FLV1", AV_CODEC_ID_FLV1},         {"THEO", AV_CODEC_ID_THEORA},
+    {"DRAC", AV_CODEC_ID_DIRAC},        {"AV01", AV_CODEC_ID_AV1},
+    {"APCN", AV_CODEC_ID_PRORES},       {"APCH", AV_CODEC_ID_PRORES},
+    {"AVUI", AV_CODEC_ID_AVUI},         {"V210", AV_CODEC_ID_V210},
+    {"R210", AV_CODEC_ID_R210},         {"CHQX", AV_CODEC_ID_CLLC},
+    {"ULTI", AV_CODEC_ID_ULTI},         {"VCR1", AV_CODEC_ID_VCR1},
+    {"ASV1", AV_CODEC_ID_ASV1},         {"ASV2", AV_CODEC_ID_ASV2},
+    {"LOCO", AV_CODEC_ID_LOCO},         {"WNV1", AV_CODEC_ID_WNV1},
+    {"AURA", AV_CODEC_ID_AURA},         {"AUR2", AV_CODEC_ID_AURA2},
+    {"VIXL", AV_CODEC_ID_VIXL},         {"KMVC", AV_CODEC_ID_KMVC},
+    {"MVI2", AV_CODEC_ID_MOTIONPIXELS}, {"CPLA", AV_CODEC_ID_CPIA},
+};
+
+AVCodecID CodecOf(FOURCC code) {
+    const FOURCC u = Upper(code);
+    for (const Tag& t : kTags)
+        if (Upper(MakeFourCC(t.code[0], t.code[1], t.code[2], t.code[3])) == u) return t.id;
+    return AV_CODEC_ID_NONE;
+}
+
+// ---- FrameOrder ----
+
+// Presentation positions of the frames of a codec with B-frames. Positions
+// count the samples with data (an empty sample is a decoder's lag marker
+// there, not a frame). For MPEG-style codecs a B-frame is shown at once and
+// every other frame when the next non-B frame arrives; for H.264 and HEVC
+// the frames between two key frames are shown in picture order count order.
+// Parsing is done on demand and remembered.
+class FrameOrder {
+public:
+    enum class Kind { None, Anchor, Poc };
+
+    FrameOrder(const StreamFacts& facts, Kind kind, AVCodecID id,
+               const std::vector<std::uint8_t>& extradata)
+        : facts_(facts), kind_(kind) {
+        parser_ = av_parser_init(id);
+        ctx_ = avcodec_alloc_context3(nullptr);
+        if (parser_ && ctx_) {
+            parser_->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+            ctx_->codec_id = id;
+            if (!extradata.empty()) {
+                ctx_->extradata = static_cast<std::uint8_t*>(
+                    av_mallocz(extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+                if (ctx_->extradata) {
+                    std::memcpy(ctx_->extradata, extradata.data(), extradata.size());
+                    ctx_->extradata_size = static_cast<int>(extradata.size());
+                }
+            }
+        }
+        coded_before_.resize(static_cast<std::size_t>(facts.length) + 1, 0);
+        for (LONG i = 0; i < facts.length; ++i)
+            coded_before_[i + 1] = coded_before_[i] + (facts.Empty(i) ? 0 : 1);
+        info_.resize(static_cast<std::size_t>(facts.length));
+    }
+    ~FrameOrder() {
+        if (parser_) av_parser_close(parser_);
+        avcodec_free_context(&ctx_);
+    }
+    FrameOrder(const FrameOrder&) = delete;
+    FrameOrder& operator=(const FrameOrder&) = delete;
+
+    bool Usable() const { return parser_ != nullptr && ctx_ != nullptr; }
+    LONG Count() const { return coded_before_.back(); }
+
+    // Whether the first frames show any B-frame reordering.
+    bool ProbeReordering() {
+        LONG seen = 0;
+        int last_poc = 0;
+        for (LONG s = 0; s < facts_.length && seen < 120; ++s) {
+            const Info* i = Parsed(s);
+            if (i == nullptr) continue;
+            if (kind_ == Kind::Anchor && i->type == AV_PICTURE_TYPE_B) return true;
+            if (kind_ == Kind::Poc && seen > 0 && !i->key && i->poc < last_poc) return true;
+            last_poc = i->poc;
+            ++seen;
+        }
+        return false;
+    }
+
+    // Presentation position of the frame in sample S; -1 for none.
+    LONG PresentationOf(LONG s) {
+        const Info* info = Parsed(s);
+        if (info == nullptr) return -1;
+        const LONG c = coded_before_[s];
+        if (kind_ == Kind::Anchor) {
+            if (info->type == AV_PICTURE_TYPE_B) return c - 1;
+            LONG a = s + 1;
+            for (; a < facts_.length && a <= s + kWindow; ++a) {
+                const Info* n = Parsed(a);
+                if (n && n->type != AV_PICTURE_TYPE_B) return coded_before_[a] - 1;
+            }
+            // The last non-B frame is shown last; one with no B-frame behind
+            // it within reach is shown in its place.
+            return a >= facts_.length ? Count() - 1 : c;
+        }
+        LONG period = std::max<LONG>(facts_.PrevKey(s), 0);
+        LONG rank = 0;
+        for (LONG i = period; i < facts_.length && i < s + kWindow; ++i) {
+            if (i > s && i != period && facts_.PrevKey(i) == i) break; // the next period
+            const Info* o = Parsed(i);
+            if (o && i != s && o->poc < info->poc) ++rank;
+        }
+        return coded_before_[period] + rank;
+    }
+
+    // The sample holding presentation position N; -1 for none.
+    LONG SampleAt(LONG n) {
+        if (n < 0 || n >= Count()) return -1;
+        // The (n+1)-th sample with data, then outwards from it.
+        LONG j0 =
+            static_cast<LONG>(std::upper_bound(coded_before_.begin(), coded_before_.end(), n) -
+                              coded_before_.begin() - 1);
+        for (LONG d = 0; d <= kWindow; ++d) {
+            for (LONG j : {j0 + d, j0 - d}) {
+                if (j < 0 || j >= facts_.length || facts_.Empty(j)) continue;
+                if (PresentationOf(j) == n) return j;
+                if (d == 0) break;
+            }
+        }
+        return -1;
+    }
+
+private:
+    static constexpr LONG kWindow = 48;
+
+    struct Info {
+        bool parsed = false;
+        bool ok = false;
+        bool key = false;
+        int type = 0;
+        int poc = 0;
+    };
+
+    const Info* Parsed(LONG s) {
+        if (s < 0 || s >= facts_.length) return nullptr;
+        Info& i = info_[static_cast<std::size_t>(s)];
+        if (!i.parsed) {
+            i.parsed = true;
+            std::size_t size = 0;
+            if (Usable() && !facts_.Empty(s) &&
+                facts_.ReadSample(s, buffer_, AV_INPUT_BUFFER_PADDING_SIZE, &size)) {
+                std::uint8_t* out = nullptr;
+                int out_size = 0;
+                av_parser_parse2(parser_, ctx_, &out, &out_size, buffer_.data(),
+                                 static_cast<int>(size), s, s, 0);
+                i.ok = true;
+                i.type = parser_->pict_type;
+                i.poc = parser_->output_picture_number;
+                i.key = facts_.PrevKey(s) == s;
+            }
+        }
+        return i.ok ? &i : nullptr;
+    }
+
+    const StreamFacts& facts_;
+    Kind kind_;
+    AVCodecParserContext* parser_ = nullptr;
+    AVCodecContext* ctx_ = nullptr;
+    std::vector<LONG> coded_before_;
+    std::vector<Info> info_;
+    std::vector<std::uint8_t> buffer_;
+};
+
+FrameOrder::Kind OrderKind(AVCodecID id) {
+    switch (id) {
+    case AV_CODEC_ID_MPEG1VIDEO:
+    case AV_CODEC_ID_MPEG2VIDEO:
+    case AV_CODEC_ID_MPEG4:
+        return FrameOrder::Kind::Anchor;
+    case AV_CODEC_ID_H264:
+    case AV_CODEC_ID_HEVC:
+        return FrameOrder::Kind::Poc;
+    default:
+        return FrameOrder::Kind::None;
+    }
+}
+
+// ---- LavCodec ----
+
+class LavCodec final : public FrameCodec {
+public:
+    explicit LavCodec(const StreamFacts& facts) : facts_(facts) {}
+    ~LavCodec() override {
+        ClearCache();
+        sws_freeContext(sws_);
+        av_frame_free(&frame_);
+        av_packet_free(&packet_);
+        avcodec_free_context(&ctx_);
+    }
+    LavCodec(const LavCodec&) = delete;
+    LavCodec& operator=(const LavCodec&) = delete;
+
+    bool Open() {
+        // The library reports through results, not on the error stream.
+        static std::once_flag quiet;
+        std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
+        const std::vector<std::uint8_t>& f = facts_.format;
+        const auto width = static_cast<LONG>(GetLE32(&f[4]));
+        const auto height = static_cast<LONG>(GetLE32(&f[8]));
+        const int bits = GetLE16(&f[14]);
+        const FOURCC compression = GetLE32(&f[16]);
+        AVCodecID id = CodecOf(compression);
+        if (id == AV_CODEC_ID_NONE) id = CodecOf(facts_.info.fccHandler);
+        const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
+        if (codec == nullptr || width <= 0 || height == 0) return false;
+        const LONG rows = height < 0 ? -height : height;
+        if (width > 16384 || rows > 16384) return false;
+        native_ = Rgb24Layout(width, rows);
+
+        ctx_ = avcodec_alloc_context3(codec);
+        frame_ = av_frame_alloc();
+        packet_ = av_packet_alloc();
+        if (!ctx_ || !frame_ || !packet_) return false;
+        ctx_->width = width;
+        ctx_->height = rows;
+        ctx_->codec_tag = compression;
+        ctx_->bits_per_coded_sample = bits;
+        // The format's bytes behind the 40-byte header are the codec's extra
+        // data (whatever biSize claims: writers count them in it or not); a
+        // stream header data chunk stands in for them.
+        std::vector<std::uint8_t> extra;
+        if (f.size() > 40) extra.assign(f.begin() + 40, f.end());
+        if (extra.empty()) {
+            LONG size = 0;
+            if (AVIStreamReadData(facts_.stream, ckidSTREAMHANDLERDATA, nullptr, &size) ==
+                    AVIERR_OK &&
+                size > 0 && size < (16 << 20)) {
+                extra.resize(static_cast<std::size_t>(size));
+                if (AVIStreamReadData(facts_.stream, ckidSTREAMHANDLERDATA, extra.data(), &size) !=
+                    AVIERR_OK)
+                    extra.clear();
+            }
+        }
+        if (!extra.empty()) {
+            ctx_->extradata =
+                static_cast<std::uint8_t*>(av_mallocz(extra.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+            if (!ctx_->extradata) return false;
+            std::memcpy(ctx_->extradata, extra.data(), extra.size());
+            ctx_->extradata_size = static_cast<int>(extra.size());
+        }
+        palettized_ = bits <= 8;
+        all_key_ = (facts_.info.dwCaps & AVIFILECAPS_ALLKEYFRAMES) != 0;
+        // Frame threads pay off where runs of frames are decoded; a stream of
+        // key frames decodes one frame a call.
+        ctx_->thread_count = all_key_ ? 1 : 0;
+        ctx_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+        if (avcodec_open2(ctx_, codec, nullptr) < 0) return false;
+
+        FrameOrder::Kind kind = OrderKind(id);
+        if (kind != FrameOrder::Kind::None && !all_key_) {
+            auto order = std::make_unique<FrameOrder>(facts_, kind, id, extra);
+            if (order->Usable() && order->ProbeReordering()) order_ = std::move(order);
+        }
+        return true;
+    }
+
+    const DibLayout& Native() const override { return native_; }
+    DibLayout BestOutput() const override { return native_; }
+
+    bool Decode(LONG rel, DibLayout& out, std::uint8_t* pixels) override {
+        LONG sample;
+        if (order_) {
+            LONG n = std::min(rel, order_->Count() - 1); // the tail repeats the last frame
+            sample = order_->SampleAt(n);
+        } else {
+            sample = facts_.Empty(rel) ? facts_.PrevNonEmpty(rel) : rel;
+        }
+        if (sample < 0) return false;
+        AVFrame* f = Fetch(sample);
+        if (f == nullptr) return false;
+        if (!Convert(f, out, pixels)) return false;
+        ++stats_.frames_converted;
+        return true;
+    }
+
+private:
+    // The key frame to start from for sample S: the nearest one at or
+    // before it, or the one before that when S is shown before its key
+    // frame (an open GOP's leading B-frames need the previous one).
+    LONG StartFor(LONG s) {
+        LONG key = std::max<LONG>(facts_.PrevKey(s), 0);
+        if (order_ && key > 0 && order_->PresentationOf(s) < order_->PresentationOf(key))
+            key = std::max<LONG>(facts_.PrevKey(key - 1), 0);
+        return key;
+    }
+
+    AVFrame* Fetch(LONG s) {
+        if (auto it = cache_.find(s); it != cache_.end()) return it->second;
+        if (all_key_) {
+            // Nothing to carry between frames: go straight to the sample.
+            if (finished_ || fed_ < 0 || s <= fed_)
+                Restart(s);
+            else
+                fed_ = s - 1;
+            return FeedUntil(s);
+        }
+        const LONG start = StartFor(s);
+        bool restart = fed_ < 0 || finished_ || start > fed_;
+        if (!restart) {
+            if (AVFrame* f = FeedUntil(s)) return f;
+            restart = true;
+        }
+        Restart(start);
+        return FeedUntil(s);
+    }
+
+    void Restart(LONG start) {
+        avcodec_flush_buffers(ctx_);
+        ClearCache();
+        fed_ = start - 1;
+        finished_ = false;
+        palette_sent_ = false;
+        ++stats_.restarts;
+    }
+
+    // Feeds samples up to S (the ones before it without the frames nothing
+    // refers to), then on until S's picture comes out.
+    AVFrame* FeedUntil(LONG s) {
+        const LONG limit =
+            std::max(s, fed_) + 8 + 2 * std::max(ctx_->thread_count, 2) + (order_ ? 16 : 0);
+        while (cache_.find(s) == cache_.end()) {
+            if (finished_) return nullptr;
+            if (fed_ + 1 >= facts_.length) {
+                Drain();
+                continue;
+            }
+            if (fed_ >= limit) return nullptr;
+            const LONG next = fed_ + 1;
+            if (!Send(next, next < s ? AVDISCARD_NONREF : AVDISCARD_DEFAULT)) return nullptr;
+            fed_ = next;
+        }
+        return cache_[s];
+    }
+
+    bool Send(LONG s, AVDiscard discard) {
+        if (facts_.Empty(s)) return true;
+        std::size_t size = 0;
+        if (!facts_.ReadSample(s, buffer_, AV_INPUT_BUFFER_PADDING_SIZE, &size)) return false;
+        av_packet_unref(packet_);
+        packet_->data = buffer_.data();
+        packet_->size = static_cast<int>(size);
+        packet_->pts = packet_->dts = s;
+        if (facts_.PrevKey(s) == s) packet_->flags |= AV_PKT_FLAG_KEY;
+        if (palettized_) AttachPalette(s);
+        ctx_->skip_frame = discard;
+        for (;;) {
+            int r = avcodec_send_packet(ctx_, packet_);
+            if (r == AVERROR(EAGAIN)) {
+                Receive();
+                continue;
+            }
+            break; // damaged data is the codec's to conceal
+        }
+        av_packet_unref(packet_);
+        Receive();
+        return true;
+    }
+
+    // Palette-based codecs take the palette in effect as side data.
+    void AttachPalette(LONG s) {
+        std::vector<std::uint8_t> f = facts_.FormatAt(s);
+        if (palette_sent_ && f == palette_format_) return;
+        const std::size_t header = f.size() >= 4 ? GetLE32(f.data()) : 0;
+        std::size_t count = f.size() > header ? (f.size() - header) / 4 : 0;
+        if (count == 0) return;
+        count = std::min<std::size_t>(count, 256);
+        std::uint8_t* side = av_packet_new_side_data(packet_, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+        if (side == nullptr) return;
+        std::memset(side, 0, AVPALETTE_SIZE);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t* q = &f[header + 4 * i];
+            PutLE32(side + 4 * i, 0xFF000000u | (static_cast<std::uint32_t>(q[2]) << 16) |
+                                      (static_cast<std::uint32_t>(q[1]) << 8) | q[0]);
+        }
+        palette_format_ = std::move(f);
+        palette_sent_ = true;
+    }
+
+    void Drain() {
+        avcodec_send_packet(ctx_, nullptr);
+        Receive();
+        finished_ = true; // the decoder must be flushed before it takes more
+    }
+
+    void Receive() {
+        while (avcodec_receive_frame(ctx_, frame_) == 0) {
+            ++stats_.frames_decoded;
+            std::int64_t pts =
+                frame_->pts != AV_NOPTS_VALUE ? frame_->pts : frame_->best_effort_timestamp;
+            if (pts == AV_NOPTS_VALUE || pts < 0 || pts >= facts_.length) {
+                av_frame_unref(frame_);
+                continue;
+            }
+            auto key = static_cast<LONG>(pts);
+            AVFrame*& slot = cache_[key];
+            if (slot == nullptr) slot = av_frame_alloc();
+            if (slot == nullptr) {
+                cache_.erase(key);
+                av_frame_unref(frame_);
+                continue;
+            }
+            av_frame_unref(slot);
+            av_frame_move_ref(slot, frame_);
+            while (cache_.size() > kCacheFrames) {
+                av_frame_free(&cache_.begin()->second);
+                cache_.erase(cache_.begin());
+            }
+        }
+    }
+
+    void ClearCache() {
+        for (auto& [k, f] : cache_)
+            av_frame_free(&f);
+        cache_.clear();
+    }
+
+    bool Convert(const AVFrame* f, const DibLayout& out, std::uint8_t* pixels) {
+        AVPixelFormat target = AV_PIX_FMT_NONE;
+        if (out.bits == 24) {
+            target = AV_PIX_FMT_BGR24;
+        } else if (out.bits == 32 && out.masks[0] == 0xFF0000 && out.masks[1] == 0xFF00 &&
+                   out.masks[2] == 0xFF) {
+            target = AV_PIX_FMT_BGR0;
+        } else if (out.bits == 16 && out.masks[0] == 0x7C00 && out.masks[1] == 0x3E0 &&
+                   out.masks[2] == 0x1F) {
+            target = AV_PIX_FMT_RGB555LE;
+        } else if (out.bits == 16 && out.masks[0] == 0xF800 && out.masks[1] == 0x7E0 &&
+                   out.masks[2] == 0x1F) {
+            target = AV_PIX_FMT_RGB565LE;
+        }
+        const DibLayout rgb = Rgb24Layout(out.width, out.height);
+        std::uint8_t* dst = pixels;
+        const DibLayout* dst_layout = &out;
+        if (target == AV_PIX_FMT_NONE) {
+            // Other masks: through 24 bits.
+            scratch_.resize(rgb.image);
+            dst = scratch_.data();
+            dst_layout = &rgb;
+            target = AV_PIX_FMT_BGR24;
+        }
+        // The JPEG formats are their plain twins at full range.
+        auto format = static_cast<AVPixelFormat>(f->format);
+        bool full_range = f->color_range == AVCOL_RANGE_JPEG;
+        switch (format) {
+        case AV_PIX_FMT_YUVJ420P:
+            format = AV_PIX_FMT_YUV420P;
+            full_range = true;
+            break;
+        case AV_PIX_FMT_YUVJ422P:
+            format = AV_PIX_FMT_YUV422P;
+            full_range = true;
+            break;
+        case AV_PIX_FMT_YUVJ444P:
+            format = AV_PIX_FMT_YUV444P;
+            full_range = true;
+            break;
+        case AV_PIX_FMT_YUVJ440P:
+            format = AV_PIX_FMT_YUV440P;
+            full_range = true;
+            break;
+        case AV_PIX_FMT_YUVJ411P:
+            format = AV_PIX_FMT_YUV411P;
+            full_range = true;
+            break;
+        default:
+            break;
+        }
+        sws_ = sws_getCachedContext(sws_, f->width, f->height, format, out.width, out.height,
+                                    target, SWS_BICUBIC, nullptr, nullptr, nullptr);
+        if (sws_ == nullptr) return false;
+        if (format != static_cast<AVPixelFormat>(f->format) ||
+            f->color_range != AVCOL_RANGE_UNSPECIFIED) {
+            int* table = nullptr;
+            int* dst_table = nullptr;
+            int src_range = 0, dst_range = 0, brightness = 0, contrast = 0, saturation = 0;
+            if (sws_getColorspaceDetails(sws_, &table, &src_range, &dst_table, &dst_range,
+                                         &brightness, &contrast, &saturation) >= 0 &&
+                src_range != (full_range ? 1 : 0))
+                sws_setColorspaceDetails(sws_, table, full_range ? 1 : 0, dst_table, dst_range,
+                                         brightness, contrast, saturation);
+        }
+        const auto stride = static_cast<int>(dst_layout->stride);
+        std::uint8_t* planes[4] = {dst_layout->top_down
+                                       ? dst
+                                       : dst + static_cast<std::size_t>(out.height - 1) *
+                                                   dst_layout->stride,
+                                   nullptr, nullptr, nullptr};
+        int strides[4] = {dst_layout->top_down ? stride : -stride, 0, 0, 0};
+        if (sws_scale(sws_, f->data, f->linesize, 0, f->height, planes, strides) <= 0) return false;
+        if (dst != pixels) ConvertPicture(rgb, dst, out, pixels);
+        return true;
+    }
+
+    static constexpr std::size_t kCacheFrames = 24;
+
+    const StreamFacts& facts_;
+    DibLayout native_;
+    AVCodecContext* ctx_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    SwsContext* sws_ = nullptr;
+    std::unique_ptr<FrameOrder> order_;
+    std::map<LONG, AVFrame*> cache_;
+    std::vector<std::uint8_t> buffer_;
+    std::vector<std::uint8_t> scratch_;
+    std::vector<std::uint8_t> palette_format_;
+    bool palettized_ = false;
+    bool palette_sent_ = false;
+    bool all_key_ = false;
+    bool finished_ = false;
+    LONG fed_ = -1;
+};
+
+} // namespace
+
+std::unique_ptr<FrameCodec> MakeLavCodec(const StreamFacts& facts) {
+    auto codec = std::make_unique<LavCodec>(facts);
+    if (!codec->Open()) return nullptr;
+    return codec;
+}
+
+} // namespace lum::platform::vfw
