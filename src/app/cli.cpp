@@ -15,6 +15,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"info", "info FILE [--json]", "describe the streams of a video file", RunInfo},
+    {"frame", "frame FILE INDEX -o OUT.BMP", "write one frame as a 24-bit BMP", RunFrame},
 };
 
 void Usage(std::ostream& os) {

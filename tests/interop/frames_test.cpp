@@ -133,3 +133,38 @@ TEST_P(FrameFile, FramesOutOfOrderAreFfmpegsFrames) {
 
 INSTANTIATE_TEST_SUITE_P(Codecs, FrameFile, ::testing::ValuesIn(FrameRecipes()),
                          [](const auto& info) { return info.param.name; });
+
+// Reading forward from the first frame to the last gives ffmpeg's frames in
+// its order, and decodes each frame once, without starting again.
+TEST_P(FrameFile, ReadingForwardDecodesEachFrameOnce) {
+    const std::string name = GetParam().name;
+    if (name.find("Raw") != std::string::npos || name.find("Pal8") != std::string::npos)
+        GTEST_SKIP() << "uncompressed frames are copied, not decoded";
+    const int count = FfmpegFrameCount(path_);
+    std::vector<int> all(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        all[static_cast<std::size_t>(i)] = i;
+    const std::string ref = FfmpegFrames(path_, all);
+    AVISTREAMINFO info{};
+    AVIStreamInfo(stream_, &info, sizeof info);
+    const int w = info.rcFrame.right - info.rcFrame.left;
+    const int h = info.rcFrame.bottom - info.rcFrame.top;
+    const std::size_t frame_bytes = static_cast<std::size_t>(w) * h * 3;
+    ASSERT_EQ(ref.size(), frame_bytes * all.size());
+    PGETFRAME g = AVIStreamGetFrameOpen(stream_, nullptr);
+    ASSERT_NE(g, nullptr);
+    const double limit = Lossless(name) ? 0.0 : 1.0;
+    for (int n = 0; n < count; ++n) {
+        const void* dib = AVIStreamGetFrame(g, n);
+        ASSERT_NE(dib, nullptr) << "frame " << n;
+        double mad = MeanDifference(
+            dib, reinterpret_cast<const std::uint8_t*>(ref.data()) + frame_bytes * n, w, h);
+        ASSERT_GE(mad, 0.0);
+        EXPECT_LE(mad, limit) << "frame " << n;
+    }
+    GetFrameStats stats = g->Stats();
+    EXPECT_EQ(stats.frames_converted, static_cast<std::uint64_t>(count));
+    EXPECT_EQ(stats.frames_decoded, static_cast<std::uint64_t>(count));
+    EXPECT_EQ(stats.restarts, (info.dwCaps & AVIFILECAPS_ALLKEYFRAMES) ? stats.restarts : 1u);
+    AVIStreamGetFrameClose(g);
+}

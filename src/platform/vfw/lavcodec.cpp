@@ -413,7 +413,9 @@ private:
             return FeedUntil(s);
         }
         const LONG start = StartFor(s);
-        bool restart = fed_ < 0 || finished_ || start > fed_;
+        // Going on costs no more than starting again when the key frame is
+        // the next sample, and keeps what the decoder holds.
+        bool restart = fed_ < 0 || finished_ || start > fed_ + 1;
         if (!restart) {
             if (AVFrame* f = FeedUntil(s)) return f;
             restart = true;

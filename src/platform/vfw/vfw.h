@@ -277,6 +277,26 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wante
 void* AVIStreamGetFrame(PGETFRAME decoder, LONG pos);
 HRESULT AVIStreamGetFrameClose(PGETFRAME decoder);
 
+// Compression options of a stream, as the options dialog fills them.
+struct AVICOMPRESSOPTIONS {
+    DWORD fccType;
+    DWORD fccHandler;
+    DWORD dwKeyFrameEvery;
+    DWORD dwQuality;
+    DWORD dwBytesPerSecond;
+    DWORD dwFlags;
+    void* lpFormat;
+    DWORD cbFormat;
+    void* lpParms;
+    DWORD cbParms;
+    DWORD dwInterleaveEvery;
+};
+
+// A stream that compresses what is written to it with the options' handler.
+// No compressor is installed yet: any handler fails with AVIERR_NOCOMPRESSOR.
+HRESULT AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source,
+                                const AVICOMPRESSOPTIONS* options, const void* clsid_handler);
+
 // The video clipboard of this program: one file, held with a reference.
 HRESULT AVIPutFileOnClipboard(PAVIFILE file);
 HRESULT AVIGetFromClipboard(PAVIFILE* file);
