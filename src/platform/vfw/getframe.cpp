@@ -123,8 +123,10 @@ private:
         LONG key = facts_.PrevKey(rel);
         if (key < 0) key = 0;
         LONG from;
-        if (decoded_ >= 0 && decoded_ <= rel && key <= decoded_) {
-            from = decoded_ + 1; // forward from the picture we have
+        if (decoded_ >= 0 && decoded_ <= rel && key <= decoded_ + 1) {
+            // Forward from the picture we have, across a key frame too: RLE
+            // key frames are drawn over the picture like any other.
+            from = decoded_ + 1;
         } else {
             std::fill(picture_.begin(), picture_.end(), 0);
             from = key;
