@@ -185,9 +185,11 @@ PBitmapInfoHeader DIB_ReadBitmapInfo(ByteStream* file, std::int64_t& position) {
         bits_offset = fh.bfOffBits;
         pos += sizeof fh;
     }
-    TBitmapInfoHeader bi;
-    if (!file->ReadExact(pos, &bi, sizeof bi)) return nullptr;
-    const bool core = bi.biSize == 12;
+    // A core header is only 12 bytes; a small file may end soon after it.
+    TBitmapInfoHeader bi{};
+    const std::size_t got = file->ReadAt(pos, &bi, sizeof bi);
+    const bool core = got >= 12 && bi.biSize == 12;
+    if (!core && got < sizeof bi) return nullptr;
     if (core) {
         BITMAPCOREHEADER bc;
         std::memcpy(&bc, &bi, sizeof bc);
