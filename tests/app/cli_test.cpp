@@ -1,6 +1,7 @@
 // snapreel-cli in process: dispatch, exit statuses and the info output.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "app/cli.h"
@@ -87,4 +88,102 @@ TEST(SnapreelCli, FourCCText) {
     EXPECT_EQ(lum::app::FourCCText(lum::platform::MakeFourCC("DIB ")), "DIB ");
     EXPECT_EQ(lum::app::FourCCText(0), "0x00000000");
     EXPECT_EQ(lum::app::FourCCText(0x55), "0x00000055");
+}
+
+namespace {
+
+// A 3 x 2 stream of 8-bit frames whose colour I is (I, 2I, 3I); frame N is
+// filled with index N.
+std::string PaletteVideo(const lum::test::TempDir& dir) {
+    std::string path = dir.File("pal.avi");
+    vt::CreateFile(path, [&](lum::platform::vfw::PAVIFILE f) {
+        using namespace lum::platform;
+        using namespace lum::platform::vfw;
+        PAVISTREAM v = nullptr;
+        AVISTREAMINFO vi = vt::VideoInfo(0, 1, 25);
+        ASSERT_EQ(AVIFileCreateStream(f, &v, &vi), AVIERR_OK);
+        vt::Bytes fmt = vt::BitmapFormat(3, 2, 8, 0, 4);
+        for (int i = 0; i < 4; ++i) {
+            fmt[40 + 4 * i] = static_cast<std::uint8_t>(3 * i);
+            fmt[40 + 4 * i + 1] = static_cast<std::uint8_t>(2 * i);
+            fmt[40 + 4 * i + 2] = static_cast<std::uint8_t>(i);
+        }
+        AVIStreamSetFormat(v, 0, fmt.data(), static_cast<LONG>(fmt.size()));
+        for (int i = 0; i < 4; ++i) {
+            vt::Bytes d(8, static_cast<std::uint8_t>(i));
+            AVIStreamWrite(v, i, 1, d.data(), 8, AVIIF_KEYFRAME, nullptr, nullptr);
+        }
+        AVIStreamRelease(v);
+    });
+    return path;
+}
+
+} // namespace
+
+TEST(SnapreelCli, FrameWritesA24BitBmp) {
+    lum::test::TempDir dir;
+    std::string out = dir.File("f.bmp");
+    Result r = Cli({"frame", PaletteVideo(dir), "2", "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    vt::Bytes bmp = lum::test::ReadFile(out);
+    ASSERT_EQ(bmp.size(), 54u + 2 * 12);
+    EXPECT_EQ(bmp[0], 'B');
+    EXPECT_EQ(vt::Le32(bmp, 2), bmp.size());
+    EXPECT_EQ(vt::Le32(bmp, 10), 54u);
+    EXPECT_EQ(vt::Le32(bmp, 18), 3u);
+    EXPECT_EQ(vt::Le32(bmp, 22), 2u); // bottom-up
+    EXPECT_EQ(bmp[28], 24);
+    EXPECT_EQ(vt::Le32(bmp, 30), 0u);
+    // Every pixel is colour 2: blue 6, green 4, red 2.
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) {
+            const std::size_t at = 54 + 12 * y + 3 * x;
+            EXPECT_EQ(bmp[at], 6);
+            EXPECT_EQ(bmp[at + 1], 4);
+            EXPECT_EQ(bmp[at + 2], 2);
+        }
+}
+
+TEST(SnapreelCli, FrameUsageAndFailureStatuses) {
+    lum::test::TempDir dir;
+    std::string video = PaletteVideo(dir), out = dir.File("o.bmp");
+    EXPECT_EQ(Cli({"frame", video, "1"}).status, 1);
+    EXPECT_EQ(Cli({"frame", video, "one", "-o", out}).status, 1);
+    EXPECT_EQ(Cli({"frame", video, "-3", "-o", out}).status, 1);
+    EXPECT_EQ(Cli({"frame", video, "1", "2", "-o", out}).status, 1);
+    EXPECT_EQ(Cli({"frame", video, "1", "-o"}).status, 1);
+    EXPECT_EQ(Cli({"frame", "--help"}).status, 0);
+
+    Result missing = Cli({"frame", dir.File("none.avi"), "0", "-o", out});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err, "AVI error (8004406F): Error opening file\n");
+    std::string audio = dir.File("audio.avi");
+    vt::CreateFile(audio, [](lum::platform::vfw::PAVIFILE f) {
+        using namespace lum::platform;
+        using namespace lum::platform::vfw;
+        PAVISTREAM a = nullptr;
+        WAVEFORMATEX w = vt::PcmFormat(1, 8000, 8);
+        AVISTREAMINFO ai = vt::AudioInfo(w);
+        AVIFileCreateStream(f, &a, &ai);
+        AVIStreamSetFormat(a, 0, &w, sizeof w);
+        vt::Bytes pcm(80, 128);
+        AVIStreamWrite(a, 0, 80, pcm.data(), 80, 0, nullptr, nullptr);
+        AVIStreamRelease(a);
+    });
+    Result novideo = Cli({"frame", audio, "0", "-o", out});
+    EXPECT_EQ(novideo.status, 2);
+    EXPECT_EQ(novideo.err, "Stream not opened\n");
+
+    Result beyond = Cli({"frame", video, "4", "-o", out});
+    EXPECT_EQ(beyond.status, 3);
+    EXPECT_EQ(beyond.err, "Failed getting frame\n");
+    std::string unknown = dir.File("q.avi");
+    vt::WriteTestAvi(unknown, 3, false);
+    Result nocodec = Cli({"frame", unknown, "0", "-o", out});
+    EXPECT_EQ(nocodec.status, 3);
+    EXPECT_EQ(nocodec.err, "Can't create image decompressor\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    Result unwritable = Cli({"frame", video, "0", "-o", dir.File("no/such/dir.bmp")});
+    EXPECT_EQ(unwritable.status, 2);
 }
