@@ -169,6 +169,7 @@ public:
         for (LONG i = 0; i < facts.length; ++i)
             coded_before_[i + 1] = coded_before_[i] + (facts.Empty(i) ? 0 : 1);
         info_.resize(static_cast<std::size_t>(facts.length));
+        presentation_.assign(static_cast<std::size_t>(facts.length), kUnknown);
     }
     ~FrameOrder() {
         if (parser_) av_parser_close(parser_);
@@ -197,6 +198,34 @@ public:
 
     // Presentation position of the frame in sample S; -1 for none.
     LONG PresentationOf(LONG s) {
+        if (s < 0 || s >= facts_.length) return -1;
+        LONG& known = presentation_[static_cast<std::size_t>(s)];
+        if (known == kUnknown) known = Compute(s);
+        return known;
+    }
+
+    // The sample holding presentation position N; -1 for none.
+    LONG SampleAt(LONG n) {
+        if (n < 0 || n >= Count()) return -1;
+        // The (n+1)-th sample with data, then outwards from it.
+        LONG j0 =
+            static_cast<LONG>(std::upper_bound(coded_before_.begin(), coded_before_.end(), n) -
+                              coded_before_.begin() - 1);
+        for (LONG d = 0; d <= kWindow; ++d) {
+            for (LONG j : {j0 + d, j0 - d}) {
+                if (j < 0 || j >= facts_.length || facts_.Empty(j)) continue;
+                if (PresentationOf(j) == n) return j;
+                if (d == 0) break;
+            }
+        }
+        return -1;
+    }
+
+private:
+    static constexpr LONG kWindow = 48;
+    static constexpr LONG kUnknown = -2;
+
+    LONG Compute(LONG s) {
         const Info* info = Parsed(s);
         if (info == nullptr) return -1;
         const LONG c = coded_before_[s];
@@ -220,26 +249,6 @@ public:
         }
         return coded_before_[period] + rank;
     }
-
-    // The sample holding presentation position N; -1 for none.
-    LONG SampleAt(LONG n) {
-        if (n < 0 || n >= Count()) return -1;
-        // The (n+1)-th sample with data, then outwards from it.
-        LONG j0 =
-            static_cast<LONG>(std::upper_bound(coded_before_.begin(), coded_before_.end(), n) -
-                              coded_before_.begin() - 1);
-        for (LONG d = 0; d <= kWindow; ++d) {
-            for (LONG j : {j0 + d, j0 - d}) {
-                if (j < 0 || j >= facts_.length || facts_.Empty(j)) continue;
-                if (PresentationOf(j) == n) return j;
-                if (d == 0) break;
-            }
-        }
-        return -1;
-    }
-
-private:
-    static constexpr LONG kWindow = 48;
 
     struct Info {
         bool parsed = false;
@@ -276,6 +285,7 @@ private:
     AVCodecContext* ctx_ = nullptr;
     std::vector<LONG> coded_before_;
     std::vector<Info> info_;
+    std::vector<LONG> presentation_; // remembered answers, kUnknown until asked
     std::vector<std::uint8_t> buffer_;
 };
 
