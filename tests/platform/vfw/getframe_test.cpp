@@ -446,7 +446,7 @@ TEST(GetFrameRle, DeltasCarryThePreviousFrameInAnyOrder) {
     const BITMAPINFOHEADER* dib = idx.Frame(1);
     ASSERT_NE(dib, nullptr);
     EXPECT_EQ(Header(dib).biCompression, BI_RGB);
-    EXPECT_EQ(Pixels(dib)[3 * 8 + 6], 3);                                       // top row, x 6
+    EXPECT_EQ(Pixels(dib)[3 * 8 + 6], 3); // top row, x 6
     EXPECT_EQ(Pixels(dib)[0], 1);
 }
 
