@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/vfw/avichunks.h"
 #include "platform/vfw/avifile.h"
 #include "platform/vfw/keyframes.h"
 
@@ -10,21 +11,8 @@ namespace lum::platform::vfw {
 
 namespace {
 
-constexpr FOURCC kAVI = MakeFourCC("AVI ");
-constexpr FOURCC kAVIX = MakeFourCC("AVIX");
-constexpr FOURCC kHdrl = MakeFourCC("hdrl");
-constexpr FOURCC kAvih = MakeFourCC("avih");
-constexpr FOURCC kStrl = MakeFourCC("strl");
-constexpr FOURCC kStrh = MakeFourCC("strh");
-constexpr FOURCC kStrf = MakeFourCC("strf");
-constexpr FOURCC kIndx = MakeFourCC("indx");
-constexpr FOURCC kOdml = MakeFourCC("odml");
-constexpr FOURCC kDmlh = MakeFourCC("dmlh");
-constexpr FOURCC kMovi = MakeFourCC("movi");
-constexpr FOURCC kRec = MakeFourCC("rec ");
-constexpr FOURCC kIdx1 = MakeFourCC("idx1");
-constexpr FOURCC kInfo = MakeFourCC("INFO");
-constexpr std::size_t kMaxStreams = 100;
+using namespace avichunks;
+
 constexpr DWORD kPalChanges = 0x00010000; // AVISF_VIDEO_PALCHANGES
 constexpr std::uint8_t kIndexOfIndexes = 0;
 constexpr std::uint8_t kIndexOfChunks = 1;

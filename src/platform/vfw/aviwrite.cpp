@@ -6,27 +6,15 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/vfw/avichunks.h"
 #include "platform/vfw/avifile.h"
 
 namespace lum::platform::vfw {
 
 namespace {
 
-constexpr FOURCC kAVI = MakeFourCC("AVI ");
-constexpr FOURCC kAVIX = MakeFourCC("AVIX");
-constexpr FOURCC kHdrl = MakeFourCC("hdrl");
-constexpr FOURCC kAvih = MakeFourCC("avih");
-constexpr FOURCC kStrl = MakeFourCC("strl");
-constexpr FOURCC kStrh = MakeFourCC("strh");
-constexpr FOURCC kStrf = MakeFourCC("strf");
-constexpr FOURCC kIndx = MakeFourCC("indx");
-constexpr FOURCC kOdml = MakeFourCC("odml");
-constexpr FOURCC kDmlh = MakeFourCC("dmlh");
-constexpr FOURCC kMovi = MakeFourCC("movi");
-constexpr FOURCC kRec = MakeFourCC("rec ");
-constexpr FOURCC kIdx1 = MakeFourCC("idx1");
-constexpr FOURCC kInfo = MakeFourCC("INFO");
-constexpr std::size_t kMaxStreams = 100;
+using namespace avichunks;
+
 constexpr std::size_t kSuperEntries = 256;
 constexpr std::size_t kSuperIndexBytes = 24 + 16 * kSuperEntries;
 constexpr std::int64_t kHeaderSlack = 1024;
