@@ -1,5 +1,6 @@
 #include "app/cli.h"
 
+#include <algorithm>
 #include <ostream>
 
 namespace lum::app {
@@ -16,6 +17,8 @@ struct Command {
 const Command kCommands[] = {
     {"info", "info FILE [--json]", "describe the streams of a video file", RunInfo},
     {"frame", "frame FILE INDEX -o OUT.BMP", "write one frame as a 24-bit BMP", RunFrame},
+    {"extract", "extract INPUT... -o DIR", "write stills at colour changes (extract --help)",
+     RunExtract},
 };
 
 void Usage(std::ostream& os) {

@@ -25,6 +25,10 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 // a 24-bit BMP.
 int RunFrame(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// `extract INPUT... -o DIR [--level N] [--step N] [--report FILE]
+// [--jobs N] [--quiet]`: the window's still extraction.
+int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
 // A four-character code as text: its characters when all are printable,
 // otherwise "0x" and eight hex digits.
 std::string FourCCText(unsigned code);
