@@ -27,6 +27,15 @@ build: configure
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
+# Benchmarks in their own build folder: the frame-reader walk and the
+# extraction against ffmpeg (bench/extract_vs_ffmpeg.sh, RUNS=n for more runs).
+BENCH_DIR := build-bench
+
+bench: deps
+	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target snapreel-cli lum_bench_getdib
+	bench/extract_vs_ffmpeg.sh $(BENCH_DIR)/src/app/snapreel-cli $(BENCH_DIR)/bench-media
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 

@@ -394,6 +394,10 @@ public:
             sample = facts_.Empty(rel) ? facts_.PrevNonEmpty(rel) : rel;
         }
         if (sample < 0) return false;
+        // Reading frame after frame keeps every picture the decoder gives;
+        // a walk in larger steps decodes and keeps only what it needs.
+        sequential_ = last_rel_ >= 0 && rel >= last_rel_ && rel - last_rel_ <= 1;
+        last_rel_ = rel;
         AVFrame* f = Fetch(sample);
         if (f == nullptr) return false;
         if (!Convert(f, out, pixels)) return false;
@@ -414,6 +418,10 @@ private:
 
     AVFrame* Fetch(LONG s) {
         if (auto it = cache_.find(s); it != cache_.end()) return it->second;
+        target_ = s;
+        // Pictures from before are of no use to a walk in steps; letting
+        // them go returns their buffers to the decoder's pool.
+        if (!sequential_) ClearCache();
         if (all_key_) {
             // Nothing to carry between frames: go straight to the sample.
             if (finished_ || fed_ < 0 || s <= fed_)
@@ -424,8 +432,11 @@ private:
         }
         const LONG start = StartFor(s);
         // Going on costs no more than starting again when the key frame is
-        // the next sample, and keeps what the decoder holds.
-        bool restart = fed_ < 0 || finished_ || start > fed_ + 1;
+        // the next sample, and keeps what the decoder holds. A sample fed
+        // longer ago than the decoder can hold frames back is gone.
+        const LONG in_flight =
+            std::max(ctx_->thread_count, 1) + std::max(ctx_->has_b_frames, 2) + 2;
+        bool restart = fed_ < 0 || finished_ || start > fed_ + 1 || s < fed_ - in_flight;
         if (!restart) {
             if (AVFrame* f = FeedUntil(s)) return f;
             restart = true;
@@ -443,8 +454,9 @@ private:
         ++stats_.restarts;
     }
 
-    // Feeds samples up to S (the ones before it without the frames nothing
-    // refers to), then on until S's picture comes out.
+    // Feeds samples up to S, then on until S's picture comes out. Frames
+    // nothing refers to are skipped on the way to S, and after it too unless
+    // the reading is sequential (the next request will want them).
     AVFrame* FeedUntil(LONG s) {
         const LONG limit =
             std::max(s, fed_) + 8 + 2 * std::max(ctx_->thread_count, 2) + (order_ ? 16 : 0);
@@ -456,7 +468,8 @@ private:
             }
             if (fed_ >= limit) return nullptr;
             const LONG next = fed_ + 1;
-            if (!Send(next, next < s ? AVDISCARD_NONREF : AVDISCARD_DEFAULT)) return nullptr;
+            const bool needed = next == s || (sequential_ && next > s);
+            if (!Send(next, needed ? AVDISCARD_DEFAULT : AVDISCARD_NONREF)) return nullptr;
             fed_ = next;
         }
         return cache_[s];
@@ -522,6 +535,10 @@ private:
                 continue;
             }
             auto key = static_cast<LONG>(pts);
+            if (!sequential_ && key != target_) {
+                av_frame_unref(frame_);
+                continue;
+            }
             AVFrame*& slot = cache_[key];
             if (slot == nullptr) slot = av_frame_alloc();
             if (slot == nullptr) {
@@ -638,7 +655,10 @@ private:
     bool palette_sent_ = false;
     bool all_key_ = false;
     bool finished_ = false;
+    bool sequential_ = false; // the last request followed the one before it
     LONG fed_ = -1;
+    LONG target_ = -1;   // the sample being fetched
+    LONG last_rel_ = -1; // the position asked for last
 };
 
 } // namespace
