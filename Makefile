@@ -27,6 +27,21 @@ build: configure
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
+# Fuzz targets: clang with libFuzzer, AddressSanitizer and UBSan in their own
+# build folder. `make fuzz-smoke` runs each target for FUZZ_SECONDS on seeds
+# made by fuzz/make-seeds.sh.
+FUZZ_DIR := build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_CFLAGS := -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
+
+fuzz:
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G $(GENERATOR) -DLUM_BUILD_FUZZ=ON \
+		-DLUM_BUILD_TESTS=OFF "-DCMAKE_C_FLAGS=$(FUZZ_CFLAGS)" "-DCMAKE_CXX_FLAGS=$(FUZZ_CFLAGS)"
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target lum_fuzzers
+
+fuzz-smoke: fuzz
+	fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
 # Benchmarks in their own build folder: the frame-reader walk and the
 # extraction against ffmpeg (bench/extract_vs_ffmpeg.sh, RUNS=n for more runs).
 BENCH_DIR := build-bench
