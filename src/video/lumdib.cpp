@@ -1,6 +1,7 @@
 #include "video/lumdib.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -174,6 +175,11 @@ PBitmapInfoHeader DIB_Create(int bits, int orientation, int width, int height, b
     return dib;
 }
 
+namespace {
+constexpr std::int64_t kMaxDibSide = 65535;
+constexpr std::int64_t kMaxDibPixels = std::int64_t{16384} * 16384;
+} // namespace
+
 PBitmapInfoHeader DIB_ReadBitmapInfo(ByteStream* file, std::int64_t& position) {
     if (file == nullptr) return nullptr;
     const std::int64_t start = position;
@@ -205,6 +211,13 @@ PBitmapInfoHeader DIB_ReadBitmapInfo(ByteStream* file, std::int64_t& position) {
         // then the colour table after the whole header.
         pos += std::max<std::int64_t>(bi.biSize, 40);
     }
+    // No pixels, or more than any frame or bitmap of this system may hold
+    // (the drawing service's and the decoders' limits): damage, not a size
+    // to allocate from.
+    const std::int64_t rows = std::abs(static_cast<std::int64_t>(bi.biHeight));
+    if (bi.biWidth <= 0 || rows == 0 || bi.biWidth > kMaxDibSide || rows > kMaxDibSide ||
+        bi.biWidth * rows > kMaxDibPixels)
+        return nullptr;
     const std::uint32_t header_size = bi.biSize;
     bi.biSize = 40;
     std::uint32_t n = DIB_NumColors(&bi);
@@ -269,14 +282,23 @@ PBitmapInfoHeader DIB_OpenFile(const std::string& name) {
     if (dib == nullptr) return nullptr;
     const std::int64_t left = std::max<std::int64_t>(file->Size() - pos, 0);
     std::uint64_t image = dib->biSizeImage;
+    const bool rle = dib->biCompression == BI_RLE8 || dib->biCompression == BI_RLE4;
+    const std::uint32_t stride = DIB_WidthBytes(dib);
+    const std::uint64_t rows_size =
+        static_cast<std::uint64_t>(stride) *
+        static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(dib->biHeight)));
+    // Plain rows take the room their size says, whatever biSizeImage claims:
+    // a smaller claim would leave rows outside the block.
+    if (!rle && image < rows_size) image = rows_size;
     if (static_cast<std::int64_t>(image) > left) {
         // The file ends early: keep the rows it holds, never more.
-        const bool rle = dib->biCompression == BI_RLE8 || dib->biCompression == BI_RLE4;
-        const std::uint32_t stride = DIB_WidthBytes(dib);
         if (rle) {
             image = static_cast<std::uint64_t>(left);
         } else {
-            const std::int64_t rows = stride ? left / stride : 0;
+            const std::int64_t rows =
+                stride ? std::min<std::int64_t>(left / stride,
+                                                std::abs(static_cast<std::int64_t>(dib->biHeight)))
+                       : 0;
             if (rows <= 0) {
                 GlobalFree(dib);
                 return nullptr;
@@ -284,8 +306,8 @@ PBitmapInfoHeader DIB_OpenFile(const std::string& name) {
             dib->biHeight = dib->biHeight < 0 ? -static_cast<LONG>(rows) : static_cast<LONG>(rows);
             image = static_cast<std::uint64_t>(rows) * stride;
         }
-        dib->biSizeImage = static_cast<std::uint32_t>(image);
     }
+    dib->biSizeImage = static_cast<std::uint32_t>(image);
     const std::size_t head = dib->biSize + DIB_PaletteSize(dib);
     void* grown = GlobalReAlloc(dib, head + image, GMEM_MOVEABLE);
     if (grown == nullptr) {
