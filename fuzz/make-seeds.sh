@@ -4,7 +4,7 @@
 # (the RLE codecs ffmpeg cannot write). Each seed is a few KB at most.
 set -eu
 out=${1:?usage: make-seeds.sh <folder>}
-mkdir -p "$out/fuzz_avifile" "$out/fuzz_dib" "$out/fuzz_bitmap" "$out/fuzz_palette" "$out/fuzz_rle"
+mkdir -p "$out/fuzz_avifile" "$out/fuzz_dib" "$out/fuzz_bitmap" "$out/fuzz_palette" "$out/fuzz_rle" "$out/fuzz_mmio"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -104,3 +104,7 @@ for i, d in enumerate(rle8):
     write(f"{out}/fuzz_rle/rle8-td-{i}", bytes([3, 8, 4]) + d)
 write(f"{out}/fuzz_rle/rle4", bytes([0, 8, 4]) + rle4[0])
 PY
+
+# The RIFF service reads every RIFF file above.
+mkdir -p "$out/fuzz_mmio"
+cp "$out"/fuzz_avifile/*.avi "$out"/fuzz_avifile/*.wav "$out"/fuzz_palette/*.pal "$out/fuzz_mmio/"
