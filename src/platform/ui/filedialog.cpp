@@ -140,12 +140,7 @@ FileDialog::FileDialog(OPENFILENAME& ofn, bool save)
     QStringList filters;
     for (const FilterEntry& e : ParseFilter(ofn.lpstrFilter))
         filters << QtNameFilter(e);
-    if (!filters.isEmpty()) {
-        setNameFilters(filters);
-        DWORD index = ofn.nFilterIndex;
-        if (index < 1 || index > static_cast<DWORD>(filters.size())) index = 1;
-        selectNameFilter(filters[static_cast<int>(index) - 1]);
-    }
+    if (!filters.isEmpty()) setNameFilters(filters);
 
     if (ofn.lpstrInitialDir && *ofn.lpstrInitialDir) {
         QDir dir(QString::fromLocal8Bit(ofn.lpstrInitialDir));
@@ -226,6 +221,12 @@ bool FileDialog::Prepare(const ExtraPaneFactory& extra) {
         grid->addWidget(readOnly_, grid->rowCount(), 0, 1, grid->columnCount());
     }
     if (extra) extra(*this);
+    // Chosen once the dialog's widgets exist; before, the choice is lost.
+    if (const QStringList filters = nameFilters(); !filters.isEmpty()) {
+        DWORD index = ofn_.nFilterIndex;
+        if (index < 1 || index > static_cast<DWORD>(filters.size())) index = 1;
+        selectNameFilter(filters[static_cast<int>(index) - 1]);
+    }
 
     connect(this, &QFileDialog::currentChanged, this,
             [this](const QString&) { SelectionChanged(); });
@@ -235,7 +236,8 @@ bool FileDialog::Prepare(const ExtraPaneFactory& extra) {
     connect(this, &QFileDialog::directoryEntered, this,
             [this](const QString&) { Notify(CDN_FOLDERCHANGE); });
     connect(this, &QFileDialog::filterSelected, this, [this](const QString& f) {
-        ofn_.nFilterIndex = static_cast<DWORD>(nameFilters().indexOf(f) + 1);
+        (void)f;
+        ofn_.nFilterIndex = static_cast<DWORD>(FilterIndex());
         Notify(CDN_TYPECHANGE);
     });
 
@@ -296,10 +298,31 @@ bool FileDialog::ReadOnlyChecked() const {
     return readOnly_ && readOnly_->isChecked();
 }
 
+int FileDialog::FilterIndex() const {
+    // The combo box holds the descriptions without their patterns, so the
+    // index is read there rather than by matching texts.
+    auto* combo = findChild<QComboBox*>("fileTypeCombo");
+    int index = combo ? combo->currentIndex() : -1;
+    return index < 0 ? 1 : index + 1;
+}
+
 QStringList FileDialog::Candidates() const {
     QStringList out;
+    auto* edit = findChild<QLineEdit*>("fileNameEdit");
+    QString typed = edit ? edit->text().trimmed() : QString();
+    if (fileMode() != QFileDialog::ExistingFiles && !typed.isEmpty()) {
+        // One name: what the user typed, not whatever the list still has
+        // selected from before.
+        QString path = QDir::isAbsolutePath(typed) ? typed : directory().absoluteFilePath(typed);
+        QFileInfo fi(path);
+        if (!defaultSuffix().isEmpty() && fi.suffix().isEmpty() && !fi.isDir() &&
+            !typed.endsWith('.'))
+            path += '.' + defaultSuffix();
+        return {QDir::cleanPath(path)};
+    }
     for (const QString& f : selectedFiles())
         if (!f.isEmpty()) out << QFileInfo(f).absoluteFilePath();
+    if (fileMode() != QFileDialog::ExistingFiles && out.size() > 1) out = out.mid(0, 1);
     return out;
 }
 
@@ -381,8 +404,7 @@ bool FileDialog::FillRecord(const QStringList& files) {
     if (ofn_.lpstrDefExt && *ofn_.lpstrDefExt && Lower(ext) != Lower(ofn_.lpstrDefExt))
         ofn_.Flags |= OFN_EXTENSIONDIFFERENT;
     if (ReadOnlyChecked()) ofn_.Flags |= OFN_READONLY;
-    int filter = nameFilters().indexOf(selectedNameFilter());
-    ofn_.nFilterIndex = static_cast<DWORD>(filter < 0 ? 1 : filter + 1);
+    ofn_.nFilterIndex = static_cast<DWORD>(FilterIndex());
     return true;
 }
 

@@ -189,6 +189,8 @@ public:
     // The outcome: set by accept() after the checks and the hook passed.
     const QStringList& Chosen() const { return chosen_; }
     bool ReadOnlyChecked() const;
+    // The 1-based index of the chosen filter.
+    int FilterIndex() const;
 
     void accept() override;
     void done(int result) override;

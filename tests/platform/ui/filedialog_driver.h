@@ -40,7 +40,11 @@ inline void WhenShown(std::function<void(FileDialog*)> body) {
     });
 }
 
+// Types into the name field. A user typing has the field focused, which
+// makes the dialog drop the list's earlier selection; without a focused
+// window the test drops it itself.
 inline void TypeName(FileDialog* d, const QString& text) {
+    if (auto* view = d->findChild<QListView*>("listView")) view->selectionModel()->clearSelection();
     d->findChild<QLineEdit*>("fileNameEdit")->setText(text);
 }
 
