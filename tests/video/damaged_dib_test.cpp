@@ -1,7 +1,8 @@
 // The damaged-file table of the packed-DIB and palette readers: BMP and
 // "PAL " images damaged one way each, made here or kept in
 // tests/data/damaged/ as fuzzing found them, with what DIB_OpenFile, the
-// drawing service's TBitmap and LoadPalette must make of each.
+// drawing service's TBitmap and LoadPalette must make of each; and the
+// messages the library's video classes raise for damaged AVI files.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,7 +15,10 @@
 #include "platform/base/globalmem.h"
 #include "platform/gdi/gdi.h"
 #include "platform/gdi/graphics.h"
+#include "platform/vfw/damaged_avi.h"
 #include "support/testutil.h"
+#include "video/lumavi.h"
+#include "video/lumaviworker.h"
 #include "video/lumdib.h"
 
 using namespace lum;
@@ -325,6 +329,84 @@ TEST(DamagedBmp, EveryFoundFileHasARow) {
         if (ext == ".bmp" || ext == ".pal") {
             EXPECT_TRUE(listed.count(e.path().filename().string())) << e.path();
         }
+    }
+}
+
+// What the library's video classes say about damaged AVI files: the
+// service's code in the "AVI error" message when the file does not open, the
+// worker's own messages when its frames cannot be decoded.
+struct AviRow {
+    const char* name;
+    std::function<Bytes()> make;
+    const char* open;    // OpenFile's message, "" when it opens
+    const char* reading; // BeginReading's message, "" when it reads
+    int frames;          // frames GetDIB gives before "Failed getting frame"
+};
+
+std::string Raised(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Exception& e) {
+        return e.Message();
+    }
+    return "";
+}
+
+TEST(DamagedAvi, LibraryMessages) {
+    namespace d = lum::damagedtest;
+    auto with = [](const std::function<void(d::AviSpec&)>& change) {
+        d::AviSpec s = d::PlainSpec();
+        change(s);
+        return d::BuildAvi(s);
+    };
+    const std::vector<AviRow> rows = {
+        {"whole", [&] { return with([](d::AviSpec&) {}); }, "", "", 5},
+        {"not RIFF", [] { return Bytes(64, 0x41); },
+         "AVI error (80044065): Unsupported", "", 0},
+        {"no hdrl",
+         [&] {
+             Bytes b = with([](d::AviSpec&) {});
+             std::memcpy(&b[d::FindTag(b, "hdrl")], "hdrX", 4);
+             return b;
+         },
+         "AVI error (80044066): Bad format", "", 0},
+        {"strf shorter than a BITMAPINFOHEADER",
+         [&] { return with([](d::AviSpec& s) { s.strf_size = 24; }); }, "",
+         "Can't create image decompressor", 0},
+        {"width 2^31",
+         [&] { return with([](d::AviSpec& s) { s.width = static_cast<LONG>(0x80000000u); }); }, "",
+         "Can't create image decompressor", 0},
+        {"RLE runs past the frame",
+         [&] {
+             return with([](d::AviSpec& s) {
+                 s.compression = BI_RLE8;
+                 s.frames = {{200, 1, 0, 1}, {0, 2, 250, 250, 4, 1, 0, 1}};
+             });
+         },
+         "", "", 2},
+    };
+    lum::test::TempDir dir;
+    for (const AviRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = dir.File(std::string(row.name) + ".avi");
+        lum::test::WriteFile(path, row.make());
+        TLumAVIFile file;
+        file.SetFileName(path);
+        EXPECT_EQ(Raised([&] { file.OpenFile(); }), row.open);
+        if (*row.open) {
+            EXPECT_FALSE(file.Opened());
+            continue;
+        }
+        TLumAVIVideoWorker worker(file.GetTypedStreams(stVideo, 0));
+        EXPECT_EQ(Raised([&] { worker.BeginReading(); }), row.reading);
+        if (*row.reading) {
+            EXPECT_FALSE(worker.GetReading());
+            continue;
+        }
+        for (LONG p = 0; p < row.frames; ++p)
+            EXPECT_NE(worker.GetDIB(p), nullptr) << p;
+        EXPECT_EQ(Raised([&] { worker.GetDIB(row.frames); }), "Failed getting frame");
+        EXPECT_TRUE(worker.GetReading());
     }
 }
 
