@@ -6,6 +6,8 @@
 // usage: lum_bench_getdib FILE [STEP] [--random N] [--every]
 //   --random N  fetch N frames at random positions (seed 1) instead
 //   --every     decode every frame in order, hashing only the visited ones
+//   --raw       write each fetched frame to stdout as top-down BGR24 rows,
+//               for comparing with ffmpeg's framemd5 of the same frames
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -39,12 +41,15 @@ int main(int argc, char** argv) {
     LONG step = 60;
     int random = 0;
     bool every = false;
+    bool raw = false;
     for (int i = 2; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--random" && i + 1 < argc)
             random = std::atoi(argv[++i]);
         else if (a == "--every")
             every = true;
+        else if (a == "--raw")
+            raw = true;
         else
             step = std::atol(a.c_str());
     }
@@ -73,12 +78,23 @@ int main(int argc, char** argv) {
         for (LONG p : positions) {
             PBitmapInfoHeader dib = worker.GetDIB(p);
             if (p % step == 0 || random > 0) hash = Fnv(hash, DIB_Ptr(dib), DIB_SizeImage(dib));
+            if (raw && dib->biBitCount == 24) {
+                const auto* bits = static_cast<const std::uint8_t*>(DIB_Ptr(dib));
+                const LONG rows = dib->biHeight < 0 ? -dib->biHeight : dib->biHeight;
+                const std::size_t stride = DIB_WidthBytes(dib);
+                for (LONG y = 0; y < rows; ++y) {
+                    const LONG row = dib->biHeight < 0 ? y : rows - 1 - y;
+                    std::fwrite(bits + static_cast<std::size_t>(row) * stride, 3,
+                                static_cast<std::size_t>(dib->biWidth), stdout);
+                }
+            }
         }
         const platform::vfw::GetFrameStats s = worker.GetDecoder()->Stats();
         worker.EndReading();
         const double secs =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        std::printf(
+        std::fprintf(
+            stderr,
             "%s: %zu fetches in %.3f s; decoded %llu, converted %llu, restarts %llu; "
             "hash %016llx\n",
             argv[1], positions.size(), secs, static_cast<unsigned long long>(s.frames_decoded),

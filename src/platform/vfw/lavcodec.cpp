@@ -258,10 +258,26 @@ private:
         int poc = 0;
     };
 
+    // The parser keeps state from frame to frame (H.264's picture order
+    // counts follow on from the frame before), so samples are parsed in
+    // order: from the nearest key frame when S does not follow the last
+    // one parsed.
     const Info* Parsed(LONG s) {
         if (s < 0 || s >= facts_.length) return nullptr;
         Info& i = info_[static_cast<std::size_t>(s)];
         if (!i.parsed) {
+            const LONG from = last_parsed_ == s - 1 ? s : std::max<LONG>(facts_.PrevKey(s), 0);
+            for (LONG j = from; j <= s; ++j)
+                ParseOne(j);
+        }
+        return i.ok ? &i : nullptr;
+    }
+
+    void ParseOne(LONG s) {
+        Info& i = info_[static_cast<std::size_t>(s)];
+        last_parsed_ = s;
+        {
+            i = Info{};
             i.parsed = true;
             std::size_t size = 0;
             if (Usable() && !facts_.Empty(s) &&
@@ -276,7 +292,6 @@ private:
                 i.key = facts_.PrevKey(s) == s;
             }
         }
-        return i.ok ? &i : nullptr;
     }
 
     const StreamFacts& facts_;
@@ -287,6 +302,7 @@ private:
     std::vector<Info> info_;
     std::vector<LONG> presentation_; // remembered answers, kUnknown until asked
     std::vector<std::uint8_t> buffer_;
+    LONG last_parsed_ = -1;
 };
 
 FrameOrder::Kind OrderKind(AVCodecID id) {
@@ -397,6 +413,12 @@ public:
         // Reading frame after frame keeps every picture the decoder gives;
         // a walk in larger steps decodes and keeps only what it needs.
         sequential_ = last_rel_ >= 0 && rel >= last_rel_ && rel - last_rel_ <= 1;
+        // Where a walk in even steps goes next: a key frame before it means
+        // a fresh start there, so nothing decoded past this frame would be
+        // of use.
+        const LONG next = last_rel_ >= 0 ? rel + (rel - last_rel_) : -1;
+        drain_after_ = !sequential_ && last_rel_ >= 0 &&
+                       (next <= rel || next >= facts_.length || facts_.PrevKey(next) > sample);
         last_rel_ = rel;
         AVFrame* f = Fetch(sample);
         if (f == nullptr) return false;
@@ -467,6 +489,12 @@ private:
                 continue;
             }
             if (fed_ >= limit) return nullptr;
+            if (drain_after_ && fed_ >= s) {
+                // The frame is decoded but held back by frame threads or
+                // reordering: let it out without decoding more.
+                Drain();
+                continue;
+            }
             const LONG next = fed_ + 1;
             const bool needed = next == s || (sequential_ && next > s);
             if (!Send(next, needed ? AVDISCARD_DEFAULT : AVDISCARD_NONREF)) return nullptr;
@@ -655,7 +683,8 @@ private:
     bool palette_sent_ = false;
     bool all_key_ = false;
     bool finished_ = false;
-    bool sequential_ = false; // the last request followed the one before it
+    bool sequential_ = false;  // the last request followed the one before it
+    bool drain_after_ = false; // the next request will start afresh anyway
     LONG fed_ = -1;
     LONG target_ = -1;   // the sample being fetched
     LONG last_rel_ = -1; // the position asked for last
