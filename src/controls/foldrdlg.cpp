@@ -274,6 +274,9 @@ void TFolderDialog::Fire(const TFolderDialogNotifyEvent& event) {
 void TFolderDialog::WMShowWindow() {
     if (FFocused || !FHandle) return;
     FFocused = true;
+    // The window's frame exists only now; placing it again centres the
+    // framed window rather than its client area.
+    PositionWindow();
     FHandle->FolderTree()->setFocus();
 }
 
