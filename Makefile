@@ -51,6 +51,21 @@ bench: deps
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target snapreel-cli lum_bench_getdib
 	bench/extract_vs_ffmpeg.sh $(BENCH_DIR)/src/app/snapreel-cli $(BENCH_DIR)/bench-media
 
+SAMPLE ?= samples/snapreel-sample.avi
+STILLS ?= stills
+
+# Extracts the bundled sample into ./stills with the window's defaults.
+demo: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target snapreel-cli
+	$(BUILD_DIR)/src/app/snapreel-cli extract $(SAMPLE) -o $(STILLS)
+	@echo "Wrote into $(STILLS)/:"
+	@ls -l $(STILLS)
+
+# Starts the Snapreel window.
+gui: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target snapreel
+	$(BUILD_DIR)/src/app/snapreel
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 

@@ -110,7 +110,6 @@ TExtractionResult ExtractStills(TLumAVIFile& file, TExtractionHost& host) {
         TLumAVIStream& stream = *worker.GetStream();
         result.length = stream.GetLength();
         host.ShowProgress(result.length);
-        host.SetProgress(0);
         guard.Shown();
 
         thumb.GetCanvas(); // made once; the passes reuse it

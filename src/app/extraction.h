@@ -67,8 +67,8 @@ public:
 
     // The wait cursor from the start of reading to the end of the run.
     virtual void SetBusy(bool /*busy*/) {}
-    // The gauge: shown with its maximum and progress 0, moved to each
-    // visited index, hidden at the end of the run.
+    // The gauge: its maximum set, its progress put to 0 and then shown;
+    // moved to each visited index; hidden at the end of the run.
     virtual void ShowProgress(LONG /*maximum*/) {}
     virtual void SetProgress(LONG /*index*/) {}
     virtual void HideProgress() {}
