@@ -410,9 +410,10 @@ public:
             sample = facts_.Empty(rel) ? facts_.PrevNonEmpty(rel) : rel;
         }
         if (sample < 0) return false;
-        // Reading frame after frame keeps every picture the decoder gives;
-        // a walk in larger steps decodes and keeps only what it needs.
-        sequential_ = last_rel_ >= 0 && rel >= last_rel_ && rel - last_rel_ <= 1;
+        // Reading frame after frame (as a first request is taken to be)
+        // keeps every picture the decoder gives; a walk in larger steps
+        // decodes and keeps only what it needs.
+        sequential_ = last_rel_ < 0 || (rel >= last_rel_ && rel - last_rel_ <= 1);
         // Where a walk in even steps goes next: a key frame before it means
         // a fresh start there, so nothing decoded past this frame would be
         // of use.
