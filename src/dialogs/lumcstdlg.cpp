@@ -38,6 +38,9 @@ constexpr DWORD kOptionFlags[] = {ui::OFN_READONLY,
                                   ui::OFN_ENABLEINCLUDENOTIFY,
                                   ui::OFN_ENABLESIZING};
 
+constexpr std::size_t kSingleBuffer = 4096;
+constexpr std::size_t kMultiBuffer = 65000; // the name offsets are 16 bits
+
 TLumCustomOpenDialog* g_current = nullptr;
 // Set from Execute's start to its end, so a second Execute from inside a
 // notification cannot take over the hook of the dialog being shown.
@@ -121,10 +124,14 @@ bool TLumCustomOpenDialog::ExecuteWith(platform::BOOL (*run)(ui::OPENFILENAME*))
 
     std::string filter = FFilter;
     std::replace(filter.begin(), filter.end(), '|', '\0');
+    // The last pattern's zero and the list's closing one.
     filter.push_back('\0');
-    filter.push_back('\0'); // the string's own end is the first zero of the pair
+    filter.push_back('\0');
 
-    std::vector<char> file((multi ? 8192 : 260) + 2, '\0');
+    // Paths here run to 4096 bytes, and a selection of many files needs
+    // room for all their names; the platform's 260 and 8192 would refuse
+    // ordinary choices.
+    std::vector<char> file((multi ? kMultiBuffer : kSingleBuffer) + 2, '\0');
     std::memcpy(file.data(), FFileName.data(), std::min(FFileName.size(), file.size() - 2));
     const std::string title = CutUtf8(FTitle, 79);
     const std::string templ = CutUtf8(FTemplate, 257);

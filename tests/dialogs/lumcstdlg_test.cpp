@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QPushButton>
+#include <filesystem>
 #include <fstream>
 
 #include "dialogs/lumcstdlg.h"
@@ -274,4 +275,24 @@ TEST(TLumCustomOpenDialog, TemplateCommandsAndOneDialogAtATime) {
     missing.SetTemplate("NoSuchArea");
     EXPECT_FALSE(missing.Execute());
     EXPECT_TRUE(missing.log.empty());
+}
+
+TEST(TLumCustomOpenDialog, LongPathsComeBackWhole) {
+    TempDir dir;
+    std::string folder = dir.Path().string();
+    for (int i = 0; i < 4; ++i)
+        folder += "/" + std::string(80, static_cast<char>('a' + i));
+    std::filesystem::create_directories(folder);
+    Touch(folder + "/clip.avi");
+    TLumCustomOpenDialog d;
+    d.SetFilter("All|*.*");
+    d.SetInitialDir(folder);
+    d.SetOptions({ofNoChangeDir, ofFileMustExist});
+    WhenShown([](ui::FileDialog* fd) {
+        lum::test::TypeName(fd, "clip.avi");
+        fd->accept();
+    });
+    ASSERT_TRUE(d.Execute());
+    EXPECT_GT(d.GetFileName().size(), 260u);
+    EXPECT_EQ(d.GetFileName(), folder + "/clip.avi");
 }

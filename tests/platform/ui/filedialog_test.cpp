@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDir>
 #include <QPushButton>
 #include <cstring>
 #include <fstream>
@@ -337,4 +338,41 @@ TEST(FileDialog, SelectionChangesAndCurrentPath) {
     EXPECT_EQ(paths.back(), dir.File("two.txt"));
     QWidget lone;
     EXPECT_EQ(CommDlg_OpenSave_GetFilePath(&lone, nullptr, 0), -1);
+}
+
+TEST(FileDialog, ReadOnlyBoxAndTheCurrentFolder) {
+    TempDir dir;
+    Touch(dir.File("a.txt"));
+    std::string initial = dir.Path().string();
+    const std::string before = QDir::currentPath().toStdString();
+    struct Case {
+        DWORD flags;
+        bool tick;
+        bool boxShown;
+        bool readOnly;
+        bool changesDir;
+    } cases[] = {
+        {OFN_NOCHANGEDIR, true, true, true, false},
+        {OFN_NOCHANGEDIR | OFN_READONLY, true, true, false, false}, // starts ticked
+        {OFN_HIDEREADONLY | OFN_READONLY, false, false, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.flags);
+        Record r("All\0*.*\0", 8, c.flags);
+        r.ofn.Flags = c.flags | OFN_ENABLEHOOK; // Record adds OFN_NOCHANGEDIR
+        r.ofn.lpstrInitialDir = initial.c_str();
+        bool shown = false;
+        WhenShown([&](FileDialog* d) {
+            auto* box = d->findChild<QCheckBox*>();
+            shown = box != nullptr;
+            if (box && c.tick) box->click();
+            lum::test::TypeName(d, "a.txt");
+            d->accept();
+        });
+        ASSERT_TRUE(GetOpenFileNameA(&r.ofn));
+        EXPECT_EQ(shown, c.boxShown);
+        EXPECT_EQ((r.ofn.Flags & OFN_READONLY) != 0, c.readOnly);
+        EXPECT_EQ(QDir::currentPath().toStdString() == initial, c.changesDir);
+        QDir::setCurrent(QString::fromStdString(before));
+    }
 }
