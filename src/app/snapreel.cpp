@@ -7,7 +7,6 @@
 
 #include "app/mainform.h"
 #include "app/subform.h"
-#include "controls/lumobj_cursors.h"
 #include "platform/ui/qtui.h"
 #include "platform/ui/uiservice.h"
 
@@ -17,9 +16,8 @@ int main(int argc, char** argv) {
         app = std::make_unique<QApplication>(argc, argv);
         QApplication::setApplicationName("snapreel");
         QGuiApplication::setDesktopFileName("snapreel");
-        lum::platform::ui::SetApplicationTitle("SNAPREEL");
         lum::platform::ui::InstallQtUiService();
-        lum::RegisterLumCursors();
+        lum::app::InitApplication();
 
         auto window = std::make_unique<lum::app::TSubForm>();
         window->show();

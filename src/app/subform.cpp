@@ -6,6 +6,7 @@
 #include "app/extraction.h"
 #include "app/formloader.h"
 #include "app/mainform.h"
+#include "controls/lumobj_cursors.h"
 #include "platform/ui/uiservice.h"
 #include "ui_subform.h"
 
@@ -46,6 +47,11 @@ private:
 };
 
 } // namespace
+
+void InitApplication() {
+    platform::ui::SetApplicationTitle("SNAPREEL");
+    RegisterLumCursors();
+}
 
 TSubForm::TSubForm(QWidget* parent)
     : QWidget(parent), SaveFolderDialog(std::make_unique<TFolderDialog>()),

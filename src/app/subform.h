@@ -24,6 +24,10 @@ namespace lum::app {
 
 class TMainForm;
 
+// Start-up of the application object: its title "SNAPREEL" (the caption of
+// the error box) and the library's cursors. Needs a QApplication.
+void InitApplication();
+
 class TSubForm : public QWidget {
 public:
     explicit TSubForm(QWidget* parent = nullptr);

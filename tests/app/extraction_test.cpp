@@ -152,8 +152,8 @@ TEST_F(Extraction, StepVisitsMultiplesBelowTheLengthAndTheGaugeStopsAtTheLast) {
         },
         8, 8);
     EXPECT_EQ(host.Visited(), std::vector<LONG>({0, 60}));
-    EXPECT_EQ(host.calls, std::vector<std::string>({"busy", "show 100", "progress 0",
-                                                    "progress 60", "hide", "idle"}));
+    EXPECT_EQ(host.calls, std::vector<std::string>(
+                              {"busy", "show 100", "progress 0", "progress 60", "hide", "idle"}));
     EXPECT_EQ(r.length, 100);
     EXPECT_EQ(r.lastIndex, 60);
     EXPECT_FALSE(r.failed);
@@ -161,8 +161,7 @@ TEST_F(Extraction, StepVisitsMultiplesBelowTheLengthAndTheGaugeStopsAtTheLast) {
 
 TEST_F(Extraction, EmptyStreamShowsAndHidesTheGauge) {
     TExtractionResult r = Run("empty.avi", 0, lum::apptest::Solid({}));
-    EXPECT_EQ(host.calls,
-              std::vector<std::string>({"busy", "show 0", "hide", "idle"}));
+    EXPECT_EQ(host.calls, std::vector<std::string>({"busy", "show 0", "hide", "idle"}));
     EXPECT_EQ(r.visited, 0);
     EXPECT_FALSE(r.failed);
 }
