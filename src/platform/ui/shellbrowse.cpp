@@ -16,6 +16,12 @@ void Place(QWidget* w, int x, int y, int cx, int cy) {
     w->setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
 }
 
+// True when a part of the item's path names a hidden entry.
+bool IsUnderHiddenFolder(const ITEMIDLIST& item) {
+    if (item.kind != ShellItemKind::FileSystem) return false;
+    return item.path.find("/.") != std::string::npos;
+}
+
 } // namespace
 
 FolderBrowser::FolderBrowser(QWidget* owner, const ITEMIDLIST* root, UINT flags,
@@ -112,7 +118,14 @@ bool FolderBrowser::AllowedByFlags(const ITEMIDLIST& item) const {
 }
 
 bool FolderBrowser::SetSelection(const ITEMIDLIST& item) {
-    const QModelIndex index = model_->IndexOf(item);
+    QModelIndex index = model_->IndexOf(item);
+    if (!index.isValid() && !ShowsHidden() && IsUnderHiddenFolder(item)) {
+        // A folder chosen while hidden ones were shown must be found again,
+        // so they are shown for it.
+        SetShowHidden(true);
+        index = model_->IndexOf(item);
+        if (!index.isValid()) SetShowHidden(false);
+    }
     if (!index.isValid()) return false;
     for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
         tree_->expand(p);

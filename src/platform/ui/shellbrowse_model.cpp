@@ -305,6 +305,9 @@ bool NamespaceModel::ShowsHidden() const {
 void NamespaceModel::SetShowHidden(bool show) {
     flags_ = show ? (flags_ | BIF_SHOWHIDDEN) : (flags_ & ~BIF_SHOWHIDDEN);
     fs_->setFilter(FiltersFor(flags_));
+    // The source filters loaded folders again only on its next sort, which
+    // it puts off; sorting now lets a hidden folder be found at once.
+    fs_->sort(0, Qt::AscendingOrder);
 }
 
 } // namespace lum::platform::ui

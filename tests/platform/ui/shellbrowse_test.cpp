@@ -221,6 +221,15 @@ TEST(FolderBrowserTree, FolderRootListsDirectoriesFilesOnRequestAndHiddenOnReque
     EXPECT_FALSE(dirs.SetSelection(Place(ShellItemKind::Printers)));
     EXPECT_EQ(dirs.Selection()->path, root);
 
+    // A hidden folder asked for by path is shown so that it can be selected.
+    std::filesystem::create_directories(root + "/.hidden/deeper");
+    EXPECT_FALSE(dirs.ShowsHidden());
+    ASSERT_TRUE(dirs.SetSelection(root + "/.hidden/deeper"));
+    EXPECT_EQ(dirs.Selection()->path, root + "/.hidden/deeper");
+    EXPECT_TRUE(dirs.ShowsHidden());
+    dirs.SetShowHidden(false);
+    ASSERT_TRUE(dirs.SetSelection(root + "/visible"));
+
     dirs.SetShowHidden(true);
     (void)QTest::qWaitFor([&] { return m.rowCount(top) == 2; }, 5000);
     QStringList shown = Rows(m, top, 2);
