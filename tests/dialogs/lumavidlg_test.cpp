@@ -177,9 +177,7 @@ TEST(TLumAVIOpenDialog, PreviewFollowsTheSelectionAndTheChosenFileLoads) {
     d.SetOptions(d.GetOptions().Include(ofNoChangeDir));
     std::vector<std::string> selections;
     d.OnSelChange = [&](TLumCustomOpenDialog*, const std::string& f) { selections.push_back(f); };
-    QSize frameSize;
     QRect frameRect, area;
-    QString info;
     QImage shot;
     bool emptyForNonVideo = false;
     QStringList filters;
@@ -189,10 +187,8 @@ TEST(TLumAVIOpenDialog, PreviewFollowsTheSelectionAndTheChosenFileLoads) {
         ASSERT_NE(pane, nullptr);
         ASSERT_TRUE(lum::test::SelectInList(fd, "clip.avi"));
         (void)QTest::qWaitFor([&] { return pane->ShownPath() == dir.File("clip.avi"); }, 3000);
-        frameSize = pane->Shown().frame.size();
         frameRect = pane->FrameRect();
         area = pane->PictureArea()->rect();
-        info = pane->InfoText();
         shot = pane->PictureArea()->grab().toImage();
         ASSERT_TRUE(lum::test::SelectInList(fd, "notes.wav"));
         (void)QTest::qWaitFor([&] { return pane->ShownPath() == dir.File("notes.wav"); }, 3000);
@@ -204,8 +200,6 @@ TEST(TLumAVIOpenDialog, PreviewFollowsTheSelectionAndTheChosenFileLoads) {
     EXPECT_EQ(d.GetFileName(), dir.File("clip.avi"));
     ASSERT_FALSE(filters.isEmpty());
     EXPECT_TRUE(filters[0].startsWith("All multimedia files ("));
-    EXPECT_EQ(frameSize, QSize(64, 48));
-    EXPECT_EQ(info, "64 x 48, 2 frames, 0.08 s, 25 frames/s");
     ASSERT_FALSE(frameRect.isEmpty());
     EXPECT_TRUE(area.contains(frameRect));
     // Scaled to fit keeps the 4:3 shape.

@@ -1,7 +1,7 @@
 // The file dialog service: filters as pairs and their case-insensitive
 // patterns, dialog templates and their area, and the real dialog driven
 // offscreen: the hook's messages, a veto keeping the dialog open, the
-// checks the flags ask for, a multiple selection's buffer.
+// checks the flags ask for, the read-only box and the current folder.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -240,27 +240,6 @@ TEST(FileDialog, FlagsCheckNamesBeforeTheHookSeesThem) {
     }
 }
 
-TEST(FileDialog, MultipleSelectionBufferAndReturnedFlags) {
-    TempDir dir;
-    for (const char* n : {"a.wav", "b.wav", "c.wav"})
-        Touch(dir.File(n));
-    Record r("Wave\0*.wav\0", 11, OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST);
-    std::string initial = dir.Path().string();
-    r.ofn.lpstrInitialDir = initial.c_str();
-    r.ofn.lpstrDefExt = "avi";
-    std::string during;
-    WhenShown([&](FileDialog* d) {
-        lum::test::ListedNames(d, 3);
-        lum::test::TypeName(d, "\"a.wav\" \"b.wav\" \"c.wav\"");
-        d->accept();
-    });
-    ASSERT_TRUE(GetOpenFileNameA(&r.ofn));
-    std::string expected = initial + '\0' + "a.wav" + '\0' + "b.wav" + '\0' + "c.wav" + '\0' + '\0';
-    EXPECT_EQ(std::string(r.file.data(), expected.size()), expected);
-    EXPECT_EQ(r.ofn.nFileOffset, initial.size() + 1);
-    EXPECT_TRUE(r.ofn.Flags & OFN_EXTENSIONDIFFERENT); // "wav" is not the default "avi"
-}
-
 TEST(FileDialog, BufferTooSmallKeepsTheDialogOpenInsteadOfCutting) {
     TempDir dir;
     Touch(dir.File("a-rather-long-name.txt"));
@@ -308,36 +287,6 @@ TEST(FileDialog, TemplateAreaSendsCommandsAndMissingTemplateFails) {
     EXPECT_FALSE(GetOpenFileNameA(&missing.ofn));
     EXPECT_EQ(CommDlgExtendedError(), CDERR_FINDRESFAILURE);
     EXPECT_TRUE(missing.messages.empty());
-}
-
-TEST(FileDialog, SelectionChangesAndCurrentPath) {
-    TempDir dir;
-    Touch(dir.File("one.txt"));
-    Touch(dir.File("two.txt"));
-    Record r;
-    std::string initial = dir.Path().string();
-    r.ofn.lpstrInitialDir = initial.c_str();
-    std::vector<std::string> paths;
-    auto hook = r.ofn.lpfnHook;
-    r.ofn.lpfnHook = [&](QWidget* h, UINT msg, WPARAM w, LPARAM l) -> UINT_PTR {
-        if (msg == WM_NOTIFY && reinterpret_cast<OFNOTIFY*>(l)->code == CDN_SELCHANGE) {
-            char buf[512];
-            int n = CommDlg_OpenSave_GetFilePath(h, buf, sizeof buf);
-            EXPECT_EQ(n, static_cast<int>(std::strlen(buf)));
-            paths.emplace_back(buf);
-        }
-        return hook(h, msg, w, l);
-    };
-    WhenShown([&](FileDialog* d) {
-        EXPECT_TRUE(lum::test::SelectInList(d, "one.txt"));
-        EXPECT_TRUE(lum::test::SelectInList(d, "two.txt"));
-    });
-    GetOpenFileNameA(&r.ofn);
-    ASSERT_GE(paths.size(), 2u);
-    EXPECT_EQ(paths[paths.size() - 2], dir.File("one.txt"));
-    EXPECT_EQ(paths.back(), dir.File("two.txt"));
-    QWidget lone;
-    EXPECT_EQ(CommDlg_OpenSave_GetFilePath(&lone, nullptr, 0), -1);
 }
 
 TEST(FileDialog, ReadOnlyBoxAndTheCurrentFolder) {
