@@ -215,6 +215,7 @@ ui::UINT_PTR TLumCustomOpenDialog::Hook(QWidget* hook, platform::UINT message, u
         switch (message) {
         case ui::WM_INITDIALOG: {
             auto* ofn = reinterpret_cast<ui::OPENFILENAME*>(l);
+            if (!ofn || !ofn->lCustData) return 0;
             g_current = reinterpret_cast<TLumCustomOpenDialog*>(ofn->lCustData);
             g_current->FHandle = hook;
             g_current->DoCreate();
