@@ -122,8 +122,8 @@ public:
     ~TFolderDialog() override;
 
     // Shows the folder browser, modal. True when the user chose an item;
-    // false, with Directory empty, when the dialog was cancelled (or is
-    // already open).
+    // false, with Directory empty, when the dialog was cancelled. A call
+    // while the dialog is already open returns false and changes nothing.
     virtual bool Execute();
 
     // --- Published properties ---

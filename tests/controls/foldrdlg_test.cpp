@@ -433,6 +433,10 @@ TEST(FolderDialogLifecycle, TitleShowCloseAndDestructionWhileOpen) {
         EXPECT_EQ(d.GetTitle(), "Pick");
         d.SetTitle("Picked");
         EXPECT_EQ(h.windowTitle(), "Picked");
+        // A second Execute while open neither nests a dialog nor closes this one.
+        EXPECT_FALSE(d.Execute());
+        EXPECT_EQ(d.GetHandle(), &h);
+        EXPECT_TRUE(h.isVisible());
         EXPECT_EQ(closes, 0);
     });
     EXPECT_EQ(shows, 1);
