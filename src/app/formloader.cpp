@@ -1,5 +1,6 @@
 #include "app/formloader.h"
 
+#include <QLabel>
 #include <QPalette>
 #include <QVariant>
 #include <initializer_list>
@@ -103,6 +104,15 @@ void LoadGauge(TLumGauge& g) {
     With(&g, "Align", [&](const QVariant& v) { g.SetAlign(Ident(v, kAligns)); });
 }
 
+// A label with AutoSize takes the size of its text at its place, as the
+// toolkit's labels do by default, so a caption is never clipped when the
+// font draws wider than the one the form was designed with.
+void LoadLabel(QLabel& l) {
+    With(&l, "AutoSize", [&](const QVariant& v) {
+        if (v.toBool()) l.resize(l.sizeHint());
+    });
+}
+
 } // namespace
 
 void LoadFormProperties(QWidget* form) {
@@ -122,6 +132,8 @@ void LoadFormProperties(QWidget* form) {
         LoadNumIO(*f);
     for (TLumGauge* g : form->findChildren<TLumGauge*>())
         LoadGauge(*g);
+    for (QLabel* l : form->findChildren<QLabel*>())
+        LoadLabel(*l);
 }
 
 void LoadFolderDialogProperties(const QWidget* form, const QString& component,
