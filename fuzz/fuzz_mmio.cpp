@@ -2,7 +2,9 @@
 // chunk and list with mmioDescend and mmioAscend, read each body through a
 // small buffer, and search for chunks by identifier and form type. Every
 // descent moves past a chunk header, so the walk must end within the
-// image's size in steps; more would mean the reader stands still.
+// image's size in steps at each nesting level (a chunk may claim to reach
+// past its parent, so a level may walk bytes its parent's walk covers
+// again); more would mean the reader stands still.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +18,8 @@ using namespace lum::platform::mmio;
 
 namespace {
 
+constexpr int kMaxDepth = 16;
+
 struct Walk {
     HMMIO h;
     std::size_t steps = 0;
@@ -28,7 +32,7 @@ void WalkChunks(Walk& w, const MMCKINFO* parent, int depth) {
         if (++w.steps > w.limit) std::abort();
         char body[64];
         mmioRead(w.h, body, sizeof body);
-        if ((ck.ckid == FOURCC_RIFF || ck.ckid == FOURCC_LIST) && depth < 16)
+        if ((ck.ckid == FOURCC_RIFF || ck.ckid == FOURCC_LIST) && depth < kMaxDepth)
             WalkChunks(w, &ck, depth + 1);
         if (mmioAscend(w.h, &ck, 0) != MMSYSERR_NOERROR) break;
     }
@@ -50,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> copy(data, data + size);
     HMMIO h = OpenImage(copy.data(), copy.size());
     if (h == nullptr) return 0;
-    Walk w{h, 0, size / 8 + 64};
+    Walk w{h, 0, (size / 8 + 1) * (kMaxDepth + 2)};
     WalkChunks(w, nullptr, 0);
     mmioSeek(h, 0, SEEK_SET);
     MMCKINFO riff{}, list{}, chunk{};

@@ -5,6 +5,7 @@
 // messages the library's video classes raise for damaged AVI files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -102,6 +103,15 @@ std::optional<Dib> OpenDib(const std::string& path) {
     PBitmapInfoHeader dib = DIB_OpenFile(path);
     if (dib == nullptr) return std::nullopt;
     Dib d{dib->biWidth, dib->biHeight, dib->biSizeImage};
+    // Its pixels are the file's bytes at the pixel offset.
+    const Bytes file = lum::test::ReadFile(path);
+    const std::uint32_t offset = file[10] | (file[11] << 8) | (file[12] << 16) |
+                                 (static_cast<std::uint32_t>(file[13]) << 24);
+    if (offset < file.size()) {
+        const std::size_t n = std::min<std::size_t>(dib->biSizeImage, file.size() - offset);
+        const auto* bits = static_cast<const std::uint8_t*>(DIB_Ptr(dib));
+        EXPECT_EQ(Bytes(bits, bits + n), Bytes(file.begin() + offset, file.begin() + offset + n));
+    }
     // The block holds all the DIB claims, and it draws.
     EXPECT_GE(GlobalSize(HandleFrom_DIB(dib)), DIB_BISize(dib) + dib->biSizeImage);
     HBITMAP bitmap = nullptr;
@@ -307,12 +317,15 @@ struct FoundRow {
 const FoundRow kFound[] = {
     // 6924 x 16 at 32 bits with biSizeImage 768: rows outside the block.
     {"dib-rows-past-sizeimage.bmp", std::nullopt, kInvalid},
+    // 2 x 258 at 16 bits with bit fields and a colour count of 2: the
+    // pixels were read in over the third mask. The file holds six rows.
+    {"dib-bitfields-count-below-masks.bmp", Dib{2, 6, 24}, kInvalid},
 };
 
 TEST(DamagedBmp, FilesFoundByFuzzing) {
     for (const FoundRow& row : kFound) {
         SCOPED_TRACE(row.file);
-        const std::string path = lum::test::DataPath(std::string("damaged/") + row.file);
+        const std::string path = lum::damagedtest::DamagedFile(row.file);
         ASSERT_TRUE(std::filesystem::exists(path));
         EXPECT_EQ(OpenDib(path), row.dib);
         EXPECT_EQ(LoadBitmap(lum::test::ReadFile(path)), row.bitmap);
@@ -324,7 +337,7 @@ TEST(DamagedBmp, EveryFoundFileHasARow) {
     std::set<std::string> listed;
     for (const FoundRow& row : kFound)
         listed.insert(row.file);
-    for (const auto& e : std::filesystem::directory_iterator(lum::test::DataPath("damaged"))) {
+    for (const auto& e : std::filesystem::directory_iterator(lum::damagedtest::DamagedFile(""))) {
         const std::string ext = e.path().extension().string();
         if (ext == ".bmp" || ext == ".pal") {
             EXPECT_TRUE(listed.count(e.path().filename().string())) << e.path();
@@ -361,8 +374,7 @@ TEST(DamagedAvi, LibraryMessages) {
     };
     const std::vector<AviRow> rows = {
         {"whole", [&] { return with([](d::AviSpec&) {}); }, "", "", 5},
-        {"not RIFF", [] { return Bytes(64, 0x41); },
-         "AVI error (80044065): Unsupported", "", 0},
+        {"not RIFF", [] { return Bytes(64, 0x41); }, "AVI error (80044065): Unsupported", "", 0},
         {"no hdrl",
          [&] {
              Bytes b = with([](d::AviSpec&) {});

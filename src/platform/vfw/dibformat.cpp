@@ -158,8 +158,10 @@ std::size_t DibStride(int width, int bits) {
 bool DibLayout::SamePixels(const DibLayout& o) const {
     if (bits != o.bits) return false;
     if (Indexed()) {
+        // An empty table has no storage to compare (memcmp takes no null).
         return colors.size() == o.colors.size() &&
-               std::memcmp(colors.data(), o.colors.data(), colors.size() * sizeof(RGBQUAD)) == 0;
+               (colors.empty() ||
+                std::memcmp(colors.data(), o.colors.data(), colors.size() * sizeof(RGBQUAD)) == 0);
     }
     return bits == 24 || std::equal(masks, masks + 3, o.masks);
 }

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "avi_fixtures.h"
@@ -151,6 +153,14 @@ inline Bytes BuildAu(std::uint32_t offset, std::uint32_t size, std::uint32_t enc
     for (int k = 0; k < bytes; ++k)
         b.push_back(static_cast<std::uint8_t>(k));
     return b;
+}
+
+// A file of tests/data/damaged/, found from this header's own place in the
+// tree so that the tests read it from any working folder.
+inline std::string DamagedFile(const std::string& name) {
+    return (std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "data" /
+            "damaged" / name)
+        .string();
 }
 
 } // namespace lum::damagedtest

@@ -31,6 +31,7 @@ struct Outcome {
     int frames = 0;              // frames it decodes
     LONG length = 0;
     LONG time_of_last = 0;
+    DWORD streams = 0;
 };
 
 Outcome Read(const Bytes& image) {
@@ -38,6 +39,9 @@ Outcome Read(const Bytes& image) {
     PAVIFILE f = nullptr;
     o.open = OpenImage(image, &f);
     if (o.open != AVIERR_OK) return o;
+    AVIFILEINFO info{};
+    AVIFileInfo(f, &info, sizeof info);
+    o.streams = info.dwStreams;
     PAVISTREAM s = nullptr;
     if (AVIFileGetStream(f, &s, 0, 0) == AVIERR_OK) {
         o.length = AVIStreamLength(s);
@@ -377,6 +381,58 @@ TEST(DamagedFiles, RleRunsPastTheFrameAreClipped) {
     EXPECT_EQ(Bytes(frame + 16, frame + 32), Bytes(16, 0));
     EXPECT_EQ(Bytes(image.begin(), image.begin() + guard), Bytes(guard, 0xEE));
     EXPECT_EQ(Bytes(image.end() - guard, image.end()), Bytes(guard, 0xEE));
+}
+
+// Inputs fuzzing found, kept as found, with the outcome each has now.
+struct FoundRow {
+    const char* file;
+    HRESULT open;
+    DWORD streams;
+    int samples;
+    int decodable; // as in the table above
+};
+
+const FoundRow kFound[] = {
+    // An 8-bit format whose header fills the whole format: no colour table.
+    // Its second frame claims more bytes than the file holds.
+    {"avi-empty-colour-table.avi", AVIERR_OK, 1, 1, 1},
+    // A stream list that claims to run past its header list and the file,
+    // with no format inside the header list: no stream to read.
+    {"avi-list-past-its-parent.avi", AVIERR_OK, 0, 0, 0},
+};
+
+TEST(DamagedFiles, FilesFoundByFuzzing) {
+    for (const FoundRow& row : kFound) {
+        SCOPED_TRACE(row.file);
+        const std::string path = DamagedFile(row.file);
+        ASSERT_TRUE(std::filesystem::exists(path));
+        Outcome o = Read(lum::test::ReadFile(path));
+        EXPECT_EQ(o.open, row.open);
+        EXPECT_EQ(o.streams, row.streams);
+        EXPECT_EQ(o.samples.size(), static_cast<std::size_t>(row.samples));
+        if (row.streams == 0) {
+            EXPECT_FALSE(o.decoder.has_value());
+        } else if (row.decodable == -1) {
+            EXPECT_EQ(o.decoder, std::optional<bool>(false));
+        } else {
+            EXPECT_EQ(o.decoder, std::optional<bool>(true));
+            EXPECT_EQ(o.frames, row.decodable);
+        }
+    }
+}
+
+// A file added to tests/data/damaged/ needs its row.
+TEST(DamagedFiles, EveryVideoServiceFileHasARow) {
+    std::set<std::string> listed;
+    for (const FoundRow& row : kFound)
+        listed.insert(row.file);
+    for (const auto& e :
+         std::filesystem::directory_iterator(std::filesystem::path(DamagedFile("")))) {
+        const std::string ext = e.path().extension().string();
+        if (ext == ".avi" || ext == ".wav" || ext == ".au") {
+            EXPECT_TRUE(listed.count(e.path().filename().string())) << e.path();
+        }
+    }
 }
 
 } // namespace
