@@ -224,7 +224,7 @@ PBitmapInfoHeader DIB_ReadBitmapInfo(ByteStream* file, std::int64_t& position) {
     if (bi.biSizeImage == 0) bi.biSizeImage = DIB_SizeImage(&bi);
     if (bi.biClrUsed == 0) bi.biClrUsed = DIB_NumColors(&bi);
     const bool masks = bi.biCompression == BI_BITFIELDS;
-    // With bit fields the colour area is the three masks, wherever the
+    // With bit fields the colour area is the three masks, whatever the
     // count says otherwise: the pixels start after them (DIB_Ptr).
     if (masks) bi.biClrUsed = 3;
     // A table larger than any depth can index, or than the file holds, is
