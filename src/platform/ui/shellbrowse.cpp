@@ -3,7 +3,10 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QShortcut>
+#include <QShowEvent>
+#include <QTimer>
 #include <QTreeView>
 
 #include "platform/ui/shellbrowse_model.h"
@@ -71,6 +74,21 @@ FolderBrowser::FolderBrowser(QWidget* owner, const ITEMIDLIST* root, UINT flags,
 
     connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { CurrentChanged(); });
+    // The folders above a preselected item load after it is selected, and
+    // each pushes it down; it is brought back into view as they arrive,
+    // until the user takes the view over.
+    const auto follow = [this] {
+        if (followSelection_)
+            QTimer::singleShot(0, this, [this] {
+                if (followSelection_) tree_->scrollTo(tree_->currentIndex());
+            });
+    };
+    connect(model_, &QAbstractItemModel::rowsInserted, this, follow);
+    connect(model_, &QAbstractItemModel::layoutChanged, this, follow);
+    connect(tree_->verticalScrollBar(), &QScrollBar::actionTriggered, this,
+            [this] { followSelection_ = false; });
+    tree_->installEventFilter(this);
+    tree_->viewport()->installEventFilter(this);
     const QModelIndex top = model_->RootIndex();
     if (top.isValid()) {
         tree_->expand(top);
@@ -82,6 +100,24 @@ FolderBrowser::FolderBrowser(QWidget* owner, const ITEMIDLIST* root, UINT flags,
 }
 
 FolderBrowser::~FolderBrowser() = default;
+
+bool FolderBrowser::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+        followSelection_ = false;
+        break;
+    default:
+        break;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void FolderBrowser::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) tree_->scrollTo(tree_->currentIndex());
+}
 
 void FolderBrowser::Initialize() {
     initialized_ = true;
@@ -127,6 +163,7 @@ bool FolderBrowser::SetSelection(const ITEMIDLIST& item) {
         if (!index.isValid()) SetShowHidden(false);
     }
     if (!index.isValid()) return false;
+    followSelection_ = true;
     for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
         tree_->expand(p);
     tree_->setCurrentIndex(index);

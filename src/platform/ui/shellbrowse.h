@@ -241,6 +241,10 @@ public:
     QLabel* StatusLine() const { return status_; }
     QLabel* InstructionLine() const { return text_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void CurrentChanged();
     bool AllowedByFlags(const ITEMIDLIST& item) const;
@@ -255,6 +259,8 @@ private:
     QPushButton* cancel_ = nullptr;
     bool initialized_ = false;
     int selectionsSent_ = 0;
+    // Set by SetSelection, cleared when the user scrolls, clicks or types.
+    bool followSelection_ = false;
 };
 
 } // namespace lum::platform::ui

@@ -3,6 +3,7 @@
 #include <QAbstractItemModel>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -313,4 +314,28 @@ TEST(BrowseForFolder, CallbackProtocolAndResult) {
     EXPECT_FALSE(SHBrowseForFolder(info));
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[1], (std::pair<UINT, std::string>{BFFM_SELCHANGED, "Desktop"}));
+}
+
+TEST(FolderBrowserTree, PreselectionStaysInViewWhileFoldersLoad) {
+    lum::test::TempDir temp;
+    const std::string root = Canonical(temp.Path());
+    std::filesystem::create_directories(root + "/zz_last/chosen");
+    FolderBrowser b(nullptr, nullptr, BIF_STATUSTEXT, "");
+    ASSERT_TRUE(b.SetSelection(root + "/zz_last/chosen"));
+    b.show();
+    QTreeView* tree = b.FolderTree();
+    // Loading the folders on the way sorts and grows the rows above it.
+    const QModelIndex fileSystem = tree->model()->index(0, 0, tree->model()->index(0, 0));
+    ASSERT_EQ(fileSystem.data().toString(), "File System");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return tree->model()->rowCount(fileSystem) > 5; }, 5000));
+    QTest::qWait(300);
+    const QRect r = tree->visualRect(tree->currentIndex());
+    EXPECT_TRUE(tree->viewport()->rect().contains(r.center())) << r.y();
+    EXPECT_EQ(b.Selection()->path, root + "/zz_last/chosen");
+
+    // Once the user scrolls, the view stays where the user put it.
+    tree->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+    b.SetShowHidden(true);
+    QTest::qWait(300);
+    EXPECT_EQ(tree->verticalScrollBar()->value(), 0);
 }
