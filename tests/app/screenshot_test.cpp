@@ -6,6 +6,7 @@
 
 #include <QGuiApplication>
 #include <QImage>
+#include <QImageWriter>
 #include <QLabel>
 #include <QScreen>
 #include <QSet>
@@ -44,7 +45,8 @@ TEST(WindowScreenshots, UnderXvfb) {
     if (std::getenv(kTarget)) GTEST_SKIP() << "already the inner run";
     if (!lum::test::HaveProgram("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
     const char* build = std::getenv("LUM_BUILD_DIR");
-    const fs::path dir = fs::path(build ? build : ".") / "screenshots";
+    // Absolute: the open dialog moves the current folder.
+    const fs::path dir = fs::absolute(fs::path(build ? build : ".") / "screenshots");
     fs::create_directories(dir);
     fs::remove(dir / "main.png");
     fs::remove(dir / "loaded.png");
@@ -101,7 +103,9 @@ TEST(WindowScreenshots, Take) {
     QTest::mouseClick(form.LoadButton, Qt::LeftButton);
     ASSERT_TRUE(form.SaveButton->isEnabled());
     const QImage after = Shot(form);
-    ASSERT_TRUE(after.save(QString::fromStdString(std::string(target) + "/loaded.png")));
+    ASSERT_EQ(after.size(), QSize(408, 181));
+    QImageWriter writer(QString::fromStdString(std::string(target) + "/loaded.png"));
+    ASSERT_TRUE(writer.write(after)) << writer.errorString().toStdString() << " " << target;
     // The folder button now looks enabled: its caption is drawn differently.
     const QRect save = form.SaveButton->geometry();
     EXPECT_NE(before.copy(save), after.copy(save));
