@@ -256,11 +256,13 @@ TEST(FolderDialogExecute, VirtualItemDisablesOKAndTheCopiedButtonAndClearsTheSta
             EXPECT_FALSE(copy->isEnabled());
             EXPECT_EQ(h.StatusText(), "");
             EXPECT_EQ(d.GetSelectionPath(), "");
+            EXPECT_EQ(d.SelectionAttributes & ~platform::ui::SFGAO_HASSUBFOLDER, 0u);
             EXPECT_EQ(changes, before);
             ASSERT_TRUE(h.SetSelection(f.beta));
             EXPECT_TRUE(h.IsOKEnabled());
             EXPECT_TRUE(copy->isEnabled());
             EXPECT_EQ(h.StatusText(), f.beta);
+            EXPECT_NE(d.SelectionAttributes & platform::ui::SFGAO_CANCOPY, 0u);
             EXPECT_EQ(changes, before + 1);
         }
         // The stored status text is the last one given, not the cleared line.
