@@ -79,68 +79,58 @@ protected:
     }
 };
 
-TEST_F(Extraction, DefaultLevelWritesAFirstFrameFarFromBlackOnly) {
-    host.step = "1";
-    TExtractionResult r = RunGrey({100});
-    EXPECT_EQ(host.Written(), std::vector<LONG>({0}));
-    ASSERT_EQ(host.frames.size(), 1u);
-    EXPECT_EQ(host.frames[0].red, 100);
-    EXPECT_NEAR(host.frames[0].distance, 173.205f, 0.001f);
-    EXPECT_EQ(Files(), std::vector<std::string>({"10000.BMP"}));
-    EXPECT_EQ(r.written, 1);
-
-    RecordingHost dim;
-    dim.dir = (tmp.Path() / "dim").string();
-    fs::create_directory(dim.dir);
-    lum::apptest::WriteAvi(tmp.File("dim.avi"), 1, 40, 30, lum::apptest::Solid({{50, 50, 50}}));
-    lum::TLumAVIFile second;
-    second.SetFileName(tmp.File("dim.avi"));
-    second.OpenFile();
-    EXPECT_EQ(ExtractStills(second, dim).written, 0);
-    EXPECT_NEAR(dim.frames.at(0).distance, 86.603f, 0.001f);
-    EXPECT_TRUE(fs::is_empty(dim.dir));
-}
-
-TEST_F(Extraction, DecisionIsStrictAndAgainstTheLastStillWritten) {
-    // (3, 4, 0) lies exactly 5 from black: level 5 keeps it out, one more
-    // unit of blue lets the next frame in.
-    host.level = "5";
-    host.step = "1";
-    Run("edge.avi", 2, lum::apptest::Solid({{3, 4, 0}, {3, 4, 1}}));
-    EXPECT_EQ(host.Written(), std::vector<LONG>({1}));
-    EXPECT_FLOAT_EQ(host.frames[0].distance, 5.0f);
-}
-
-TEST_F(Extraction, LevelZeroWritesEveryChangeAndNoRepeat) {
-    host.level = "0";
-    host.step = "1";
-    Run("zero.avi", 4,
-        lum::apptest::Solid({{10, 10, 10}, {10, 10, 10}, {10, 10, 11}, {10, 10, 11}}));
-    EXPECT_EQ(host.Written(), std::vector<LONG>({0, 2}));
-}
-
-TEST_F(Extraction, SlowDriftIsMeasuredFromTheLastStill) {
-    // Each step moves about 104 from the one before; only the second step
-    // from the last still (about 208) passes a level of 150.
-    host.level = "150";
-    host.step = "1";
-    RunGrey({0, 60, 120, 180, 240});
-    EXPECT_EQ(host.Written(), std::vector<LONG>({2, 4}));
-}
-
-TEST_F(Extraction, LevelBeyondWhiteWritesNothingNegativeWritesAll) {
-    host.step = "1";
-    host.level = "442";
-    RunGrey({255, 0, 255});
-    EXPECT_TRUE(host.Written().empty());
-    EXPECT_NEAR(host.frames[0].distance, 441.673f, 0.001f);
-
-    file.CloseFile();
-    host.frames.clear();
-    host.level = "-1";
-    RunGrey({0, 0, 0});
-    EXPECT_EQ(host.Written(), std::vector<LONG>({0, 1, 2}));
-    EXPECT_EQ(Files(), std::vector<std::string>({"10000.BMP", "10001.BMP", "10002.BMP"}));
+// Frame colours, level and the frames written, stepping through every
+// frame; each frame is compared with the last still written, first black.
+TEST_F(Extraction, DecisionAtItsEdges) {
+    struct Case {
+        const char* what;
+        std::vector<Rgb> frames;
+        const char* level;
+        std::vector<LONG> written;
+        float firstDistance;
+    };
+    const Case cases[] = {
+        {"(100,100,100) passes 160", {{100, 100, 100}}, "160", {0}, 173.205f},
+        {"(50,50,50) does not", {{50, 50, 50}}, "160", {}, 86.603f},
+        {"a distance equal to the level is out", {{3, 4, 0}, {3, 4, 1}}, "5", {1}, 5.0f},
+        {"level 0: any change, no repeat",
+         {{10, 10, 10}, {10, 10, 10}, {10, 10, 11}, {10, 10, 11}},
+         "0",
+         {0, 2},
+         17.321f},
+        {"a slow drift, measured from the last still",
+         {{0, 0, 0}, {60, 60, 60}, {120, 120, 120}, {180, 180, 180}, {240, 240, 240}},
+         "150",
+         {2, 4},
+         0.0f},
+        {"442 is beyond white", {{255, 255, 255}, {0, 0, 0}}, "442", {}, 441.673f},
+        {"a negative level writes all", {{0, 0, 0}, {0, 0, 0}}, "-1", {0, 1}, 0.0f},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        host.frames.clear();
+        host.level = c.level;
+        host.step = "1";
+        host.dir = (tmp.Path() / std::to_string(++n)).string();
+        fs::create_directory(host.dir);
+        file.CloseFile();
+        TExtractionResult r =
+            Run("case.avi", static_cast<int>(c.frames.size()), lum::apptest::Solid(c.frames));
+        EXPECT_EQ(host.Written(), c.written);
+        EXPECT_EQ(r.written, static_cast<int>(c.written.size()));
+        ASSERT_FALSE(host.frames.empty());
+        EXPECT_EQ(host.frames[0].red, c.frames[0].r);
+        EXPECT_NEAR(host.frames[0].distance, c.firstDistance, 0.001f);
+        std::vector<std::string> files;
+        for (LONG i : c.written)
+            files.push_back(std::to_string(10000 + i) + ".BMP");
+        std::vector<std::string> found;
+        for (const auto& e : fs::directory_iterator(host.dir))
+            found.push_back(e.path().filename().string());
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(found, files);
+    }
 }
 
 TEST_F(Extraction, StepVisitsMultiplesBelowTheLengthAndTheGaugeStopsAtTheLast) {
