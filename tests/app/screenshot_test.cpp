@@ -44,13 +44,15 @@ int Colours(const QImage& image, const QRect& band) {
 TEST(WindowScreenshots, UnderXvfb) {
     if (std::getenv(kTarget)) GTEST_SKIP() << "already the inner run";
     if (!lum::test::HaveProgram("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
+    // The build folder: LUM_BUILD_DIR, else the one this binary sits in
+    // (<build>/src/app/). Absolute: the open dialog moves the current folder.
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
     const char* build = std::getenv("LUM_BUILD_DIR");
-    // Absolute: the open dialog moves the current folder.
-    const fs::path dir = fs::absolute(fs::path(build ? build : ".") / "screenshots");
+    const fs::path root = build ? fs::path(build) : fs::path(self).parent_path() / ".." / "..";
+    const fs::path dir = fs::weakly_canonical(fs::absolute(root) / "screenshots");
     fs::create_directories(dir);
     fs::remove(dir / "main.png");
     fs::remove(dir / "loaded.png");
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
     std::string output;
     const int status =
         lum::test::Run("xvfb-run -a -s '-screen 0 1024x768x24' env QT_QPA_PLATFORM=xcb " +
