@@ -1,12 +1,16 @@
 #include "app/subform.h"
 
+#include <QApplication>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QPixmap>
 #include <QScreen>
 
 #include "app/extraction.h"
 #include "app/formloader.h"
 #include "app/mainform.h"
 #include "controls/lumobj_cursors.h"
+#include "platform/base/resources.h"
 #include "platform/ui/uiservice.h"
 #include "ui_subform.h"
 
@@ -51,6 +55,12 @@ private:
 void InitApplication() {
     platform::ui::SetApplicationTitle("SNAPREEL");
     RegisterLumCursors();
+    // The program's icon 3001 for every window.
+    const auto icon = platform::FindResource("ICON", 3001);
+    QPixmap pixmap;
+    if (!icon.empty() && pixmap.loadFromData(reinterpret_cast<const uchar*>(icon.data()),
+                                             static_cast<uint>(icon.size())))
+        QApplication::setWindowIcon(QIcon(pixmap));
 }
 
 TSubForm::TSubForm(QWidget* parent)

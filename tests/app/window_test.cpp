@@ -5,6 +5,7 @@
 // records the error boxes.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <filesystem>
@@ -103,6 +104,7 @@ protected:
 
 TEST_F(Window, ResourceSetsUpTheWindowAndItsComponents) {
     EXPECT_EQ(form.windowTitle(), "Snapreel");
+    EXPECT_FALSE(QApplication::windowIcon().isNull());
     EXPECT_EQ(form.size(), QSize(408, 181));
     EXPECT_EQ(form.LoadButton->text(), "AVIファイルの読み込み...");
     EXPECT_EQ(form.SaveButton->text(), "静止画の保存場所を選ぶ...");
