@@ -176,3 +176,30 @@ TEST(SnapreelCliExtract, ReportHasALinePerVisitedFrame) {
 }
 
 } // namespace
+
+namespace {
+
+// The bundled sample through the real decoder: what `make demo` writes.
+TEST(SnapreelCliExtract, BundledSampleGivesAStillPerScene) {
+    const fs::path sample =
+        fs::path(__FILE__).parent_path() / ".." / ".." / "samples" / "snapreel-sample.avi";
+    if (!fs::exists(sample)) GTEST_SKIP() << "no sample at " << sample;
+    lum::test::TempDir tmp;
+    Result r = Extract({sample.string(), "-o", tmp.File("stills")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(": 8 stills from 800 frames in "), std::string::npos) << r.out;
+    EXPECT_EQ(Bmps(tmp.Path() / "stills"),
+              std::vector<std::string>({"10000.BMP", "10120.BMP", "10240.BMP", "10300.BMP",
+                                        "10420.BMP", "10540.BMP", "10600.BMP", "10720.BMP"}));
+    lum::apptest::Bmp still = lum::apptest::ReadBmp(tmp.File("stills/10120.BMP"));
+    ASSERT_TRUE(still.ok);
+    EXPECT_EQ(still.width, 320);
+    EXPECT_EQ(still.height, 240);
+    // The red scene decodes as red.
+    const Rgb centre = still.Pixel(160, 120);
+    EXPECT_GT(centre.r, 200);
+    EXPECT_LT(centre.g, 60);
+    EXPECT_LT(centre.b, 60);
+}
+
+} // namespace
