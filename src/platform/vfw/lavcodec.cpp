@@ -6,8 +6,11 @@
 // for are neither converted nor, when nothing refers to them, decoded at all
 // (skip_frame). Each packet carries its sample number as its time stamp, so
 // the wanted picture is recognised when the decoder hands it out, however
-// late frame threads or B-frames make that. Pictures handed out around the
-// wanted one are kept, so reading forward decodes every frame once.
+// late frame threads or B-frames make that. Reading frame after frame keeps
+// the pictures handed out around the wanted one, so every frame is decoded
+// once; a walk in larger steps skips unreferenced frames behind the wanted
+// one too, keeps only its picture, and drains the decoder instead of
+// feeding it on when the next step lies past a key frame.
 //
 // Codecs with B-frames store frames out of presentation order. For them a
 // FrameOrder, built from libavcodec's bitstream parsers, tells which sample
