@@ -89,8 +89,18 @@ int main(int argc, char** argv) {
                 }
             }
         }
+        // For random fetches: the frames from each one's key frame on, the
+        // most that decoding it from its key frame should take.
+        long long bound = 0;
+        if (random > 0)
+            for (LONG p : positions)
+                bound += p - worker.GetStream()->FindSample(p, fdPrev, {ftKeyFrame}) + 1;
         const platform::vfw::GetFrameStats s = worker.GetDecoder()->Stats();
         worker.EndReading();
+        if (random > 0)
+            std::fprintf(stderr, "decoded %.1f a fetch; from the key frame on: %.1f a fetch\n",
+                         static_cast<double>(s.frames_decoded) / random,
+                         static_cast<double>(bound) / random);
         const double secs =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         std::fprintf(
