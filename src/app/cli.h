@@ -14,6 +14,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;
 constexpr int kExitFailure = 2;
 constexpr int kExitNoFrame = 3;
+constexpr int kExitInterrupted = 130; // extract stopped by Ctrl-C
 
 // Runs the tool with Args (without the program name).
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

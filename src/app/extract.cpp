@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -40,7 +41,29 @@ constexpr const char* kUsage =
     "  --step N        frame step, at least 1 (default 60)\n"
     "  --report FILE   a CSV line for every visited frame\n"
     "  --jobs N        inputs extracted at once (default: the number of cores)\n"
-    "  --quiet         print nothing but errors\n";
+    "  --quiet         print nothing but errors\n"
+    "\n"
+    "Ctrl-C stops every run after its current frame; the stills written stay.\n";
+
+// Set by SIGINT while extract runs; every run asks it before each frame.
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void OnInterrupt(int) {
+    gInterrupted = true;
+}
+
+// Catches SIGINT for the life of the object and puts the old handler back.
+class InterruptGuard {
+public:
+    InterruptGuard() {
+        gInterrupted = false;
+        previous_ = std::signal(SIGINT, OnInterrupt);
+    }
+    ~InterruptGuard() { std::signal(SIGINT, previous_); }
+
+private:
+    void (*previous_)(int) = SIG_DFL;
+};
 
 struct Options {
     std::vector<std::string> inputs;
@@ -135,6 +158,7 @@ public:
         progress_.Advance(index - shown_);
         shown_ = index;
     }
+    bool Cancelled() override { return gInterrupted; }
     void FrameDone(const TFrameRecord& r) override {
         progress_.Visited();
         if (options_.report.empty()) return;
@@ -193,7 +217,11 @@ Outcome ExtractOne(const Options& options, const std::string& input, const std::
         return outcome;
     }
     outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (outcome.result.failed) {
+    if (outcome.result.cancelled) {
+        outcome.status = kExitInterrupted;
+        outcome.message =
+            input + ": interrupted after frame " + std::to_string(outcome.result.lastIndex);
+    } else if (outcome.result.failed) {
         outcome.status = kExitNoFrame;
         outcome.message = input + ": ";
         if (outcome.result.failedFrame >= 0)
@@ -289,6 +317,7 @@ int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ost
         folders.push_back((fs::path(o.output) / stem).string());
     }
 
+    InterruptGuard interrupt;
     const bool terminal = &err == &std::cerr && isatty(STDERR_FILENO);
     ProgressLine progress(err, terminal && !o.quiet);
     std::vector<Outcome> outcomes(o.inputs.size());
@@ -296,8 +325,14 @@ int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ost
     const std::size_t jobs = std::min<std::size_t>(o.jobs > 0 ? o.jobs : cores, o.inputs.size());
     std::atomic<std::size_t> next{0};
     auto work = [&] {
-        for (std::size_t i; (i = next++) < o.inputs.size();)
+        for (std::size_t i; (i = next++) < o.inputs.size();) {
+            if (gInterrupted) {
+                outcomes[i].status = kExitInterrupted;
+                outcomes[i].message = o.inputs[i] + ": not started, interrupted";
+                continue;
+            }
             outcomes[i] = ExtractOne(o, o.inputs[i], folders[i], progress);
+        }
     };
     if (jobs <= 1) {
         work();
@@ -314,6 +349,7 @@ int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ost
         if (!r.message.empty()) err << r.message << "\n";
         status = std::max(status, r.status);
         if (r.status == kExitFailure || o.quiet) continue;
+        if (r.status == kExitInterrupted && r.result.visited == 0) continue;
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f", r.seconds);
         out << o.inputs[i] << ": " << r.result.written

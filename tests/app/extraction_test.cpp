@@ -149,6 +149,27 @@ TEST_F(Extraction, StepVisitsMultiplesBelowTheLengthAndTheGaugeStopsAtTheLast) {
     EXPECT_FALSE(r.failed);
 }
 
+TEST_F(Extraction, CancelStopsBeforeTheNextFrameAndKeepsTheStills) {
+    // A front end that cancels once two frames are done.
+    struct Cancelling : RecordingHost {
+        bool Cancelled() override { return frames.size() >= 2; }
+    } cancelling;
+    cancelling.dir = host.dir;
+    cancelling.level = "-1";
+    cancelling.step = "1";
+    lum::apptest::WriteAvi(
+        tmp.File("c.avi"), 5, 8, 8,
+        lum::apptest::Solid({{1, 1, 1}, {2, 2, 2}, {3, 3, 3}, {4, 4, 4}, {5, 5, 5}}));
+    file.SetFileName(tmp.File("c.avi"));
+    file.OpenFile();
+    TExtractionResult r = ExtractStills(file, cancelling);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_FALSE(r.failed);
+    EXPECT_EQ(r.lastIndex, 1);
+    EXPECT_EQ(Files(), std::vector<std::string>({"10000.BMP", "10001.BMP"}));
+    EXPECT_EQ(cancelling.calls.back(), "idle");
+}
+
 TEST_F(Extraction, EmptyStreamShowsAndHidesTheGauge) {
     TExtractionResult r = Run("empty.avi", 0, lum::apptest::Solid({}));
     EXPECT_EQ(host.calls, std::vector<std::string>({"busy", "show 0", "hide", "idle"}));
