@@ -87,24 +87,23 @@ TExtractionResult ExtractStills(TLumAVIFile& file, TExtractionHost& host) {
     if (host.Directory().empty()) throw EExtractionRefused("No folder chosen for the stills");
 
     TExtractionResult result;
-    // 1. The thumbnail, 32 by 32 at 24 bits per pixel.
+    // The thumbnail, 32 by 32 at 24 bits per pixel, rows read directly.
     gdi::TBitmap thumb;
     thumb.SetPixelFormat(gdi::pf24bit);
     thumb.SetWidth(kThumbSize);
     thumb.SetHeight(kThumbSize);
-    // 2. The stream; raises "File not opened" when no file is open.
+    // Raises "File not opened" when no file is open, before anything starts.
     file.GetTypedStreams(stVideo, 0);
-    // 3, 4. The frame bitmap and the reader.
+    // The frame bitmap takes over each frame's display bitmap.
     gdi::TBitmap frame;
     TLumAVIVideoWorker worker(file.GetTypedStreams(stVideo, 0));
-    // 5.
+    // The means of the last still written; the first frame is compared with black.
     int prevRed = 0, prevGreen = 0, prevBlue = 0;
 
     RunGuard guard(host, worker);
     LONG index = 0;
     bool measuring = false;
     try {
-        // 6 to 8.
         worker.BeginReading();
         guard.Busy();
         TLumAVIStream& stream = *worker.GetStream();
@@ -114,7 +113,7 @@ TExtractionResult ExtractStills(TLumAVIFile& file, TExtractionHost& host) {
 
         thumb.GetCanvas(); // made once; the passes reuse it
         const gdi::TRect whole{0, 0, kThumbSize, kThumbSize};
-        // 9. The length is asked again before every pass.
+        // The length is asked again before every pass.
         while (index < (result.length = stream.GetLength())) {
             if (host.Cancelled()) {
                 result.cancelled = true;
