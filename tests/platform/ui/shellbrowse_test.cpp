@@ -1,6 +1,7 @@
 // The folder browser and its items: special folders on Linux, parsing,
 // attributes, the namespace tree and the browser's callback protocol.
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
@@ -219,6 +220,14 @@ TEST(FolderBrowserTree, FolderRootListsDirectoriesFilesOnRequestAndHiddenOnReque
     EXPECT_TRUE(dirs.ShowsHidden());
     dirs.SetShowHidden(false);
     ASSERT_TRUE(dirs.SetSelection(root + "/visible"));
+
+    // Ctrl+H switches hidden folders on and off in the open dialog.
+    dirs.show();
+    QApplication::setActiveWindow(&dirs);
+    QTest::keyClick(dirs.FolderTree(), Qt::Key_H, Qt::ControlModifier);
+    EXPECT_TRUE(dirs.ShowsHidden());
+    QTest::keyClick(dirs.FolderTree(), Qt::Key_H, Qt::ControlModifier);
+    EXPECT_FALSE(dirs.ShowsHidden());
 
     dirs.SetShowHidden(true);
     (void)QTest::qWaitFor([&] { return m.rowCount(top) == 2; }, 5000);
