@@ -72,5 +72,14 @@ function(lum_add_unit_tests target)
     gtest_discover_tests(${exe}
         DISCOVERY_MODE PRE_TEST
         WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
-        PROPERTIES ENVIRONMENT "${env}" TIMEOUT 300)
+        PROPERTIES TIMEOUT 300)
+    # Discovery passes its properties on as one flat list, which splits a
+    # list value into separate arguments; so the environment is set by a
+    # script CTest reads after the discovered tests, where it stays whole.
+    set(env_script ${CMAKE_CURRENT_BINARY_DIR}/${exe}_environment.cmake)
+    file(WRITE ${env_script}
+        "if(${exe}_TESTS)\n"
+        "    set_tests_properties(\${${exe}_TESTS} PROPERTIES ENVIRONMENT [==[${env}]==])\n"
+        "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${env_script})
 endfunction()
