@@ -388,9 +388,11 @@ public:
         palettized_ = bits <= 8;
         all_key_ = (facts_.info.dwCaps & AVIFILECAPS_ALLKEYFRAMES) != 0;
         // Frame threads pay off where runs of frames are decoded; a stream of
-        // key frames decodes one frame a call.
-        ctx_->thread_count = all_key_ ? 1 : 0;
-        ctx_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+        // key frames decodes one frame a call, where frame threads would only
+        // hold the picture back, so it gets slice threads where the codec
+        // has them.
+        ctx_->thread_count = 0;
+        ctx_->thread_type = all_key_ ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
         if (avcodec_open2(ctx_, codec, nullptr) < 0) return false;
 
         FrameOrder::Kind kind = OrderKind(id);
