@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "limits.h"
 #include "platform/base/bytestream.h"
 #include "platform/vfw/vfw.h"
 
@@ -18,9 +19,11 @@ namespace {
 constexpr LONG kMaxSamples = 512;
 constexpr LONG kMaxFrames = 48;
 
+// Formats the built-in decoders take, of a size worth fuzzing.
 bool BuiltInCodec(const std::vector<std::uint8_t>& format) {
     if (format.size() < sizeof(BITMAPINFOHEADER)) return false;
     const auto* bi = reinterpret_cast<const BITMAPINFOHEADER*>(format.data());
+    if (lum::fuzz::TooLargeToFuzz(bi->biWidth, bi->biHeight)) return false;
     return bi->biCompression == BI_RGB || bi->biCompression == BI_RLE8 ||
            bi->biCompression == BI_RLE4 || bi->biCompression == BI_BITFIELDS;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "limits.h"
 #include "platform/base/exception.h"
 #include "platform/gdi/gdi.h"
 #include "platform/gdi/graphics.h"
@@ -45,6 +46,7 @@ void PackedDib(const std::uint8_t* data, std::size_t size) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (lum::fuzz::BmpTooLargeToFuzz(data, size)) return 0;
     try {
         TBitmap bitmap;
         bitmap.LoadFromMemory({data, size});

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "limits.h"
 #include "memfile.h"
 #include "platform/base/bytestream.h"
 #include "platform/base/globalmem.h"
@@ -18,11 +19,13 @@ using namespace lum::platform;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     auto view = MemoryStream::View({reinterpret_cast<const std::byte*>(data), size});
     std::int64_t position = 0;
-    if (PBitmapInfoHeader info = DIB_ReadBitmapInfo(view.get(), position)) {
-        // The header block holds the header and its colour table.
-        if (GlobalSize(info) < DIB_BISize(info)) std::abort();
-        GlobalFree(info);
-    }
+    PBitmapInfoHeader info = DIB_ReadBitmapInfo(view.get(), position);
+    if (info == nullptr) return 0; // DIB_OpenFile reads the header the same way
+    // The header block holds the header and its colour table.
+    if (GlobalSize(info) < DIB_BISize(info)) std::abort();
+    const bool huge = fuzz::TooLargeToFuzz(info->biWidth, info->biHeight);
+    GlobalFree(info);
+    if (huge) return 0;
 
     fuzz::MemFile file(data, size);
     PBitmapInfoHeader dib = DIB_OpenFile(file.Path());

@@ -1,10 +1,8 @@
 // Fuzzes the buffered RIFF service on a read-only "MEM " image: walk every
 // chunk and list with mmioDescend and mmioAscend, read each body through a
-// small buffer, and search for chunks by identifier and form type. Every
-// descent moves past a chunk header, so the walk must end within the
-// image's size in steps at each nesting level (a chunk may claim to reach
-// past its parent, so a level may walk bytes its parent's walk covers
-// again); more would mean the reader stands still.
+// small buffer, and search for chunks by identifier and form type. Inside
+// one parent each chunk must start after the one before it: a position
+// that stands still or goes back would walk the same chunks for ever.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -18,23 +16,20 @@ using namespace lum::platform::mmio;
 
 namespace {
 
-constexpr int kMaxDepth = 16;
+constexpr int kMaxDepth = 8;
 
-struct Walk {
-    HMMIO h;
-    std::size_t steps = 0;
-    std::size_t limit;
-};
-
-void WalkChunks(Walk& w, const MMCKINFO* parent, int depth) {
+void WalkChunks(HMMIO h, const MMCKINFO* parent, int depth) {
     MMCKINFO ck{};
-    while (mmioDescend(w.h, &ck, parent, 0) == MMSYSERR_NOERROR) {
-        if (++w.steps > w.limit) std::abort();
+    long last = -1;
+    while (mmioDescend(h, &ck, parent, 0) == MMSYSERR_NOERROR) {
+        const long at = static_cast<long>(ck.dwDataOffset);
+        if (at <= last) std::abort();
+        last = at;
         char body[64];
-        mmioRead(w.h, body, sizeof body);
+        mmioRead(h, body, sizeof body);
         if ((ck.ckid == FOURCC_RIFF || ck.ckid == FOURCC_LIST) && depth < kMaxDepth)
-            WalkChunks(w, &ck, depth + 1);
-        if (mmioAscend(w.h, &ck, 0) != MMSYSERR_NOERROR) break;
+            WalkChunks(h, &ck, depth + 1);
+        if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) break;
     }
 }
 
@@ -54,8 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> copy(data, data + size);
     HMMIO h = OpenImage(copy.data(), copy.size());
     if (h == nullptr) return 0;
-    Walk w{h, 0, (size / 8 + 1) * (kMaxDepth + 2)};
-    WalkChunks(w, nullptr, 0);
+    WalkChunks(h, nullptr, 0);
     mmioSeek(h, 0, SEEK_SET);
     MMCKINFO riff{}, list{}, chunk{};
     riff.fccType = 0;
