@@ -30,8 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::MemFile file(data, size);
     PBitmapInfoHeader dib = DIB_OpenFile(file.Path());
     if (dib == nullptr) return 0;
-    // Whatever DIB_OpenFile returns, its block holds all the DIB claims.
-    if (GlobalSize(dib) < DIB_Size(dib)) std::abort();
+    // Whatever DIB_OpenFile returns, its block holds all the DIB claims,
+    // and the pixels where DIB_Ptr finds them.
+    const auto pixels = static_cast<std::size_t>(static_cast<const std::uint8_t*>(DIB_Ptr(dib)) -
+                                                 reinterpret_cast<const std::uint8_t*>(dib));
+    if (GlobalSize(dib) < DIB_Size(dib) || GlobalSize(dib) < pixels + dib->biSizeImage)
+        std::abort();
     DIB_NumColors(dib);
     DIB_WidthBytes(dib);
     HBITMAP bitmap = nullptr;

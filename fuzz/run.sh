@@ -1,7 +1,8 @@
 #!/bin/sh
-# Runs every fuzz target for <seconds> on its seed corpus, one after the
-# other in one process (one core); a target stops at its first finding, which is saved
-# in <build>/findings/<target>/ (the run's log beside it). Exits non-zero when any target found one.
+# Runs each fuzz target (all by default) for <seconds> on its corpus and
+# seeds, one after the other, each in one process on one core. A target
+# stops at its first finding, which is saved in <build>/findings/<target>/
+# with the run's log beside that folder. Exits non-zero on any finding.
 set -u
 build=${1:?usage: run.sh <build folder> <seconds> [target...]}
 seconds=${2:?usage: run.sh <build folder> <seconds> [target...]}
