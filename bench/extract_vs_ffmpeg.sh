@@ -3,7 +3,8 @@
 # 3000 frames (MJPEG, MPEG-4 ASP with two B-frames, H.264 with three
 # B-frames). Each tool runs alternately RUNS times per input; the script
 # prints the median wall time of each, their ratio, and each one's peak
-# memory (largest resident set over the runs).
+# memory (largest resident set over the runs), and how many of the stills
+# have the pixels of ffmpeg's picture of the same frame.
 #
 # usage: bench/extract_vs_ffmpeg.sh [SNAPREEL-CLI] [MEDIA-DIR]
 #   RUNS=n   runs per tool and input (default 3, at least 3)
@@ -73,7 +74,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 printf 'runs per tool: %d, %s, %d cores\n' "$runs" "$(ffmpeg -version | head -n 1 | cut -d' ' -f1-3)" "$(nproc)"
-printf '%-6s %12s %12s %7s %13s %13s %6s %7s\n' input snapreel_s ffmpeg_s ratio snapreel_kB ffmpeg_kB stills bmps
+printf '%-6s %12s %12s %7s %13s %13s %6s %6s %6s\n' input snapreel_s ffmpeg_s ratio snapreel_kB ffmpeg_kB stills same bmps
 for entry in "${inputs[@]}"; do
     name=${entry%%:*}
     [[ -z $only || $name == *"$only"* ]] || continue
@@ -95,7 +96,19 @@ for entry in "${inputs[@]}"; do
     tm=$(printf '%s\n' "${theirs_m[@]}" | largest)
     stills=$(find "$work/ours" -name '*.BMP' | wc -l)
     bmps=$(find "$work/theirs" -name '*.bmp' | wc -l)
-    printf '%-6s %12.3f %12.3f %7.3f %13d %13d %6d %7d\n' "$name" "$ot" "$tt" \
-        "$(awk -v a="$ot" -v b="$tt" 'BEGIN { print (b > 0) ? a / b : 0 }')" "$om" "$tm" "$stills" "$bmps"
+    # Each still's pixels against ffmpeg's picture of the same frame (both
+    # bottom-up 24 bits behind a 54-byte header).
+    same=0
+    for still in "$work"/ours/*.BMP; do
+        [[ -e $still ]] || continue
+        index=$(($(basename "$still" .BMP) - 10000))
+        theirs=$work/theirs/out$((index / 60 + 1)).bmp
+        size=$(($(stat -c %s "$still") - 54))
+        [[ -e $theirs ]] && cmp -s <(tail -c "$size" "$still") <(tail -c "$size" "$theirs") &&
+            same=$((same + 1))
+    done
+    printf '%-6s %12.3f %12.3f %7.3f %13d %13d %6d %6d %6d\n' "$name" "$ot" "$tt" \
+        "$(awk -v a="$ot" -v b="$tt" 'BEGIN { print (b > 0) ? a / b : 0 }')" "$om" "$tm" "$stills" \
+        "$same" "$bmps"
     printf '       snapreel runs: %s\n       ffmpeg runs:   %s\n' "${ours_t[*]}" "${theirs_t[*]}"
 done
