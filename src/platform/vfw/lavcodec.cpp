@@ -279,21 +279,19 @@ private:
     void ParseOne(LONG s) {
         Info& i = info_[static_cast<std::size_t>(s)];
         last_parsed_ = s;
-        {
-            i = Info{};
-            i.parsed = true;
-            std::size_t size = 0;
-            if (Usable() && !facts_.Empty(s) &&
-                facts_.ReadSample(s, buffer_, AV_INPUT_BUFFER_PADDING_SIZE, &size)) {
-                std::uint8_t* out = nullptr;
-                int out_size = 0;
-                av_parser_parse2(parser_, ctx_, &out, &out_size, buffer_.data(),
-                                 static_cast<int>(size), s, s, 0);
-                i.ok = true;
-                i.type = parser_->pict_type;
-                i.poc = parser_->output_picture_number;
-                i.key = facts_.PrevKey(s) == s;
-            }
+        i = Info{};
+        i.parsed = true;
+        std::size_t size = 0;
+        if (Usable() && !facts_.Empty(s) &&
+            facts_.ReadSample(s, buffer_, AV_INPUT_BUFFER_PADDING_SIZE, &size)) {
+            std::uint8_t* out = nullptr;
+            int out_size = 0;
+            av_parser_parse2(parser_, ctx_, &out, &out_size, buffer_.data(), static_cast<int>(size),
+                             s, s, 0);
+            i.ok = true;
+            i.type = parser_->pict_type;
+            i.poc = parser_->output_picture_number;
+            i.key = facts_.PrevKey(s) == s;
         }
     }
 
