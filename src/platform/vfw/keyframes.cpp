@@ -136,7 +136,10 @@ KeyFrameProbe::KeyFrameProbe(FOURCC type, FOURCC handler, const std::vector<std:
     FOURCC codec = handler;
     if (format.size() >= 40) {
         width_ = static_cast<LONG>(GetLE32(format.data() + 4));
-        height_ = std::abs(static_cast<LONG>(GetLE32(format.data() + 8)));
+        // A height of -2^31 has no positive counterpart: clamp, not overflow.
+        height_ = static_cast<LONG>(std::min<std::int64_t>(
+            std::abs(static_cast<std::int64_t>(static_cast<LONG>(GetLE32(format.data() + 8)))),
+            0x7FFFFFFF));
         bit_count_ = GetLE16(format.data() + 14);
         codec = GetLE32(format.data() + 16);
     }
