@@ -128,10 +128,14 @@ void LoadFormProperties(QWidget* form) {
         p.setColor(QPalette::Window, platform::gdi::ToQColor(Ident(v, kColors)));
         form->setPalette(p);
     });
-    for (TNumIO* f : form->findChildren<TNumIO*>())
-        LoadNumIO(*f);
-    for (TLumGauge* g : form->findChildren<TLumGauge*>())
-        LoadGauge(*g);
+    // The library's controls carry no meta-object of their own, so Qt's
+    // casts would take every widget for one of them; the C++ type decides.
+    for (QWidget* w : form->findChildren<QWidget*>()) {
+        if (auto* f = dynamic_cast<TNumIO*>(w))
+            LoadNumIO(*f);
+        else if (auto* g = dynamic_cast<TLumGauge*>(w))
+            LoadGauge(*g);
+    }
     for (QLabel* l : form->findChildren<QLabel*>())
         LoadLabel(*l);
 }
