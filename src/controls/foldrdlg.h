@@ -21,6 +21,7 @@
 #include <string>
 
 #include "core/lumobj.h"
+#include "core/lumset.h"
 #include "platform/ui/shellbrowse.h"
 
 namespace lum {
@@ -43,35 +44,9 @@ enum TFolderDialogOption : std::uint8_t {
 };
 
 // A set of TFolderDialogOption, one bit each, 16 bits as stored.
-class TFolderDialogOptions {
+class TFolderDialogOptions : public TSet<TFolderDialogOptions, TFolderDialogOption, std::uint16_t> {
 public:
-    constexpr TFolderDialogOptions() = default;
-    constexpr TFolderDialogOptions(std::initializer_list<TFolderDialogOption> options) {
-        for (TFolderDialogOption o : options)
-            bits_ = static_cast<std::uint16_t>(bits_ | Bit(o));
-    }
-    static constexpr TFolderDialogOptions FromBits(std::uint16_t bits) {
-        TFolderDialogOptions s;
-        s.bits_ = bits;
-        return s;
-    }
-    constexpr std::uint16_t Bits() const { return bits_; }
-    constexpr bool Contains(TFolderDialogOption o) const { return (bits_ & Bit(o)) != 0; }
-    constexpr TFolderDialogOptions& Include(TFolderDialogOption o) {
-        bits_ = static_cast<std::uint16_t>(bits_ | Bit(o));
-        return *this;
-    }
-    constexpr TFolderDialogOptions& Exclude(TFolderDialogOption o) {
-        bits_ = static_cast<std::uint16_t>(bits_ & ~Bit(o));
-        return *this;
-    }
-    friend constexpr bool operator==(TFolderDialogOptions, TFolderDialogOptions) = default;
-
-private:
-    static constexpr std::uint16_t Bit(TFolderDialogOption o) {
-        return static_cast<std::uint16_t>(1u << o);
-    }
-    std::uint16_t bits_ = 0;
+    using TSet::TSet;
 };
 
 // The options at construction (0x0B85).

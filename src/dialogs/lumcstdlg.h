@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/lumobj.h"
+#include "core/lumset.h"
 #include "platform/ui/filedialog.h"
 
 class QWidget;
@@ -48,37 +49,13 @@ enum TOpenOption : std::uint8_t {
 };
 
 // A set of TOpenOption, 32 bits as stored.
-class TOpenOptions {
+class TOpenOptions : public TSet<TOpenOptions, TOpenOption, std::uint32_t> {
 public:
-    constexpr TOpenOptions() = default;
-    constexpr TOpenOptions(std::initializer_list<TOpenOption> options) {
-        for (TOpenOption o : options)
-            bits_ |= Bit(o);
-    }
-    static constexpr TOpenOptions FromBits(std::uint32_t bits) {
-        TOpenOptions s;
-        s.bits_ = bits;
-        return s;
-    }
-    constexpr std::uint32_t Bits() const { return bits_; }
-    constexpr bool Contains(TOpenOption o) const { return (bits_ & Bit(o)) != 0; }
-    constexpr TOpenOptions& Include(TOpenOption o) {
-        bits_ |= Bit(o);
-        return *this;
-    }
-    constexpr TOpenOptions& Exclude(TOpenOption o) {
-        bits_ &= ~Bit(o);
-        return *this;
-    }
-    friend constexpr bool operator==(TOpenOptions, TOpenOptions) = default;
+    using TSet::TSet;
 
     // The platform's flags for the set, and the set for flags.
     platform::DWORD ToFlags() const;
     static TOpenOptions FromFlags(platform::DWORD flags);
-
-private:
-    static constexpr std::uint32_t Bit(TOpenOption o) { return std::uint32_t{1} << o; }
-    std::uint32_t bits_ = 0;
 };
 
 class TLumCustomOpenDialog;
