@@ -35,6 +35,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_CFLAGS := -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 
 fuzz:
+	@./scripts/install-deps.sh clang libclang-rt-14-dev
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G $(GENERATOR) -DLUM_BUILD_FUZZ=ON \
 		-DLUM_BUILD_TESTS=OFF "-DCMAKE_C_FLAGS=$(FUZZ_CFLAGS)" "-DCMAKE_CXX_FLAGS=$(FUZZ_CFLAGS)"
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target lum_fuzzers

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages the build, the tests and the demo need.
 # Only missing packages are installed, so a prepared machine pays nothing.
+# Extra packages for one target (the fuzzers' clang) come as arguments.
 set -eu
 
 PACKAGES="
@@ -25,6 +26,7 @@ xvfb
 xauth
 fonts-ipafont-gothic
 time
+$*
 "
 
 missing=""
