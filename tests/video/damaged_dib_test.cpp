@@ -17,12 +17,14 @@
 #include "platform/gdi/gdi.h"
 #include "platform/gdi/graphics.h"
 #include "platform/vfw/damaged_avi.h"
+#include "support/raised.h"
 #include "support/testutil.h"
 #include "video/lumavi.h"
 #include "video/lumaviworker.h"
 #include "video/lumdib.h"
 
 using namespace lum;
+using lum::test::Raised;
 using namespace lum::platform;
 using namespace lum::platform::gdi;
 using Bytes = std::vector<std::uint8_t>;
@@ -355,15 +357,6 @@ struct AviRow {
     const char* reading; // BeginReading's message, "" when it reads
     int frames;          // frames GetDIB gives before "Failed getting frame"
 };
-
-std::string Raised(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "";
-}
 
 TEST(DamagedAvi, LibraryMessages) {
     namespace d = lum::damagedtest;

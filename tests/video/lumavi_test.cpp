@@ -7,23 +7,16 @@
 
 #include "platform/base/system.h"
 #include "platform/vfw/avi_fixtures.h"
+#include "support/raised.h"
 #include "video/lumavi.h"
 
 using namespace lum;
+using lum::test::Raised;
 namespace vt = lum::vfwtest;
 using platform::MakeFourCC;
 using platform::vfw::AVIERR_NODATA;
 
 namespace {
-
-std::string Raised(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(nothing raised)";
-}
 
 // A 250-frame video stream (compression given) and a PCM stream.
 std::string MakeFile(const lum::test::TempDir& dir, const std::string& name, DWORD handler,

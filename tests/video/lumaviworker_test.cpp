@@ -6,21 +6,14 @@
 #include <cstring>
 
 #include "platform/vfw/avi_fixtures.h"
+#include "support/raised.h"
 #include "video/lumaviworker.h"
 
 using namespace lum;
+using lum::test::Raised;
 namespace vt = lum::vfwtest;
 
 namespace {
-
-std::string Raised(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(nothing raised)";
-}
 
 // A 4 x 2 uncompressed 24-bit stream whose frame I is filled with byte I,
 // or a stream of compression Codec with small opaque frames.
