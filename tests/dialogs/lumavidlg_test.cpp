@@ -13,6 +13,7 @@
 #include "platform/ui/vfwpreview.h"
 #include "platform/vfw/buildfilter.h"
 #include "platform/vfw/vfw.h"
+#include "support/bitmapheader.h"
 #include "support/testutil.h"
 #include "video/lumavi.h"
 
@@ -36,12 +37,7 @@ void WriteSplitAvi(const std::string& path, int w, int h, int frames) {
     si.dwRate = 25;
     PAVISTREAM v = nullptr;
     ASSERT_EQ(AVIFileCreateStream(f, &v, &si), AVIERR_OK);
-    BITMAPINFOHEADER bi{};
-    bi.biSize = 40;
-    bi.biWidth = w;
-    bi.biHeight = h;
-    bi.biPlanes = 1;
-    bi.biBitCount = 24;
+    BITMAPINFOHEADER bi = lum::test::InfoHeader(w, h, 24);
     ASSERT_EQ(AVIStreamSetFormat(v, 0, &bi, sizeof bi), AVIERR_OK);
     int stride = (w * 3 + 3) & ~3;
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(stride * h));

@@ -11,6 +11,7 @@
 
 #include "media.h"
 #include "platform/vfw/vfw.h"
+#include "support/bitmapheader.h"
 #include "support/testutil.h"
 
 using namespace lum::interop;
@@ -111,12 +112,7 @@ TEST_P(FrameFile, FramesOutOfOrderAreFfmpegsFrames) {
         std::memcpy(&bi, dib, sizeof bi);
         PGETFRAME g24 = nullptr;
         if (bi.biBitCount != 24) {
-            BITMAPINFOHEADER want{};
-            want.biSize = 40;
-            want.biWidth = w;
-            want.biHeight = h;
-            want.biPlanes = 1;
-            want.biBitCount = 24;
+            BITMAPINFOHEADER want = lum::test::InfoHeader(w, h, 24);
             g24 = AVIStreamGetFrameOpen(stream_, &want);
             ASSERT_NE(g24, nullptr);
             dib = AVIStreamGetFrame(g24, wanted[k]);

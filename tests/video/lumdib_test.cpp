@@ -9,6 +9,7 @@
 #include "platform/base/bytestream.h"
 #include "platform/gdi/gdi.h"
 #include "platform/gdi/gditest.h"
+#include "support/bitmapheader.h"
 #include "support/testutil.h"
 #include "video/lumdib.h"
 
@@ -31,15 +32,7 @@ struct Owned {
 
 TBitmapInfoHeader Header(LONG w, LONG h, WORD bits, DWORD compression = BI_RGB,
                          DWORD clr_used = 0) {
-    TBitmapInfoHeader bi{};
-    bi.biSize = 40;
-    bi.biWidth = w;
-    bi.biHeight = h;
-    bi.biPlanes = 1;
-    bi.biBitCount = bits;
-    bi.biCompression = compression;
-    bi.biClrUsed = clr_used;
-    return bi;
+    return lum::test::InfoHeader(w, h, bits, compression, clr_used);
 }
 
 void Put16(Bytes& b, std::size_t at, std::uint16_t v) {

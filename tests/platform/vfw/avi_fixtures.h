@@ -12,6 +12,7 @@
 
 #include "platform/base/bytestream.h"
 #include "platform/vfw/vfw.h"
+#include "support/bitmapheader.h"
 #include "support/testutil.h"
 
 namespace lum::vfwtest {
@@ -22,14 +23,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 inline Bytes BitmapFormat(LONG w, LONG h, WORD bits, DWORD compression, int colours = 0) {
     Bytes f(40 + 4 * colours, 0);
-    BITMAPINFOHEADER bi{};
-    bi.biSize = 40;
-    bi.biWidth = w;
-    bi.biHeight = h;
-    bi.biPlanes = 1;
-    bi.biBitCount = bits;
-    bi.biCompression = compression;
-    bi.biClrUsed = static_cast<DWORD>(colours);
+    const BITMAPINFOHEADER bi =
+        lum::test::InfoHeader(w, h, bits, compression, static_cast<DWORD>(colours));
     std::memcpy(f.data(), &bi, 40);
     for (int i = 0; i < colours; ++i)
         f[40 + 4 * i] = static_cast<std::uint8_t>(i); // blue = index

@@ -8,6 +8,7 @@
 #include "avi_fixtures.h"
 #include "platform/base/rle.h"
 #include "platform/vfw/riff.h"
+#include "support/bitmapheader.h"
 
 using namespace lum::vfwtest;
 
@@ -111,14 +112,7 @@ Rgb At24(const BITMAPINFOHEADER* dib, int x, int y) {
 }
 
 BITMAPINFOHEADER Wanted(LONG w, LONG h, WORD bits, DWORD compression = BI_RGB) {
-    BITMAPINFOHEADER bi{};
-    bi.biSize = 40;
-    bi.biWidth = w;
-    bi.biHeight = h;
-    bi.biPlanes = 1;
-    bi.biBitCount = bits;
-    bi.biCompression = compression;
-    return bi;
+    return lum::test::InfoHeader(w, h, bits, compression);
 }
 
 // Colours every depth can hold exactly, as stored in each depth.
