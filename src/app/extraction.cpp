@@ -92,10 +92,9 @@ TExtractionResult ExtractStills(TLumAVIFile& file, TExtractionHost& host) {
     thumb.SetPixelFormat(gdi::pf24bit);
     thumb.SetWidth(kThumbSize);
     thumb.SetHeight(kThumbSize);
-    // Raises "File not opened" when no file is open, before anything starts.
-    file.GetTypedStreams(stVideo, 0);
     // The frame bitmap takes over each frame's display bitmap.
     gdi::TBitmap frame;
+    // Raises "File not opened" when no file is open, before anything starts.
     TLumAVIVideoWorker worker(file.GetTypedStreams(stVideo, 0));
     // The means of the last still written; the first frame is compared with black.
     int prevRed = 0, prevGreen = 0, prevBlue = 0;
