@@ -7,6 +7,7 @@
 #include <QStyle>
 
 #include "platform/base/system.h"
+#include "platform/ui/qtclipboard.h"
 #include "platform/ui/uiservice.h"
 
 namespace lum::platform::ui {
@@ -74,6 +75,7 @@ private:
 
 void InstallQtUiService() {
     InstallUiService(std::make_unique<QtUiService>());
+    InstallQtClipboard();
     SetScreenQuery([] {
         ScreenInfo info;
         if (QScreen* s = QGuiApplication::primaryScreen()) {

@@ -4,8 +4,8 @@
 
 namespace lum::platform::ui {
 
-// Installs the Qt service and answers the base layer's screen queries from
-// the primary screen. Needs a QApplication.
+// Installs the Qt service and the Qt clipboard, and answers the base layer's
+// screen queries from the primary screen. Needs a QApplication.
 void InstallQtUiService();
 
 } // namespace lum::platform::ui
