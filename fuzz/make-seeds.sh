@@ -4,7 +4,8 @@
 # (the RLE codecs ffmpeg cannot write). Each seed is a few KB at most.
 set -eu
 out=${1:?usage: make-seeds.sh <folder>}
-mkdir -p "$out/fuzz_avifile" "$out/fuzz_dib" "$out/fuzz_bitmap" "$out/fuzz_palette" "$out/fuzz_rle" "$out/fuzz_mmio"
+mkdir -p "$out/fuzz_avifile" "$out/fuzz_dib" "$out/fuzz_bitmap" "$out/fuzz_palette" "$out/fuzz_rle" "$out/fuzz_mmio" \
+    "$out/fuzz_objstream"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -103,6 +104,24 @@ for i, d in enumerate(rle8):
     write(f"{out}/fuzz_rle/rle8-{i}", bytes([1, 8, 4]) + d)
     write(f"{out}/fuzz_rle/rle8-td-{i}", bytes([3, 8, 4]) + d)
 write(f"{out}/fuzz_rle/rle4", bytes([0, 8, 4]) + rle4[0])
+
+# Object streams: a mode byte (0 one record, 1 a list, 2 a sorted list),
+# then the stream; nodes hold a nested list.
+def point(x, y):
+    return bytes([10]) + b"TFuzzPoint" + struct.pack("<ii", x, y)
+
+def objlist(items, dup=None):
+    head = b"OBJ\0" + (bytes([dup]) if dup is not None else b"")
+    return head + struct.pack("<Bh", 1, len(items)) + b"".join(items)
+
+def node(text, children):
+    return bytes([9]) + b"TFuzzNode" + bytes([len(text)]) + text + objlist(children)
+
+tree = node(b"root", [point(1, 2), node(b"leaf", [point(3, 4)])])
+write(f"{out}/fuzz_objstream/point", b"\0" + point(7, -7))
+write(f"{out}/fuzz_objstream/tree", b"\0" + tree)
+write(f"{out}/fuzz_objstream/list", b"\1" + objlist([point(5, 5), tree, point(-1, 0)]))
+write(f"{out}/fuzz_objstream/sorted", b"\2" + objlist([point(5, 5), point(5, 6), tree], 1))
 PY
 
 # The RIFF service reads every RIFF file above.
