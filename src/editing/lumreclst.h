@@ -46,11 +46,12 @@ public:
     void Insert(int index, const T& item) {
         if (index < 0 || index > count_) Error();
         if (count_ == MaxEditListSize) Error();
+        T copy = item; // Item may live in the block that Expand moves
         Changing();
         Expand();
         std::move_backward(items_.begin() + index, items_.begin() + count_,
                            items_.begin() + count_ + 1);
-        items_[static_cast<std::size_t>(index)] = item;
+        items_[static_cast<std::size_t>(index)] = copy;
         ++count_;
         Changed();
     }
