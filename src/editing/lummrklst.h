@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -15,26 +16,43 @@
 
 namespace lum {
 
-#pragma pack(push, 1)
-// One marker, 363 bytes. The list and the marker panel read the
-// identifiers, the offset, the name, the two flags and the colour; the rest
-// of the text area and the reserved bytes travel with the record unread.
+// A value stored at any address. Marker records lie back to back without
+// alignment, so their numbers are copied in and out, never bound to a
+// reference (which would be a misaligned access).
+template <class T>
+struct TUnaligned {
+    std::uint8_t Bytes[sizeof(T)];
+
+    operator T() const {
+        T value;
+        std::memcpy(&value, Bytes, sizeof value);
+        return value;
+    }
+    TUnaligned& operator=(T value) {
+        std::memcpy(Bytes, &value, sizeof value);
+        return *this;
+    }
+};
+
+// One marker, 363 bytes with no padding. The list and the marker panel
+// read the identifiers, the offset, the name, the two flags and the colour;
+// the rest of the text area and the reserved bytes travel with the record
+// unread.
 struct TLumMarker {
-    std::int32_t ID;          // above 0 when handed out by FindFreeID
-    std::int32_t ConnectedID; // the paired marker's ID; 0 or less for none
-    std::int32_t Offset;      // position in the list's units; the sort key
+    TUnaligned<std::int32_t> ID;          // above 0 when handed out by FindFreeID
+    TUnaligned<std::int32_t> ConnectedID; // the paired marker's ID; 0 or less for none
+    TUnaligned<std::int32_t> Offset;      // position in the list's units; the sort key
     // The name as a length byte and its characters, then further text.
     std::uint8_t Text[337];
     std::uint8_t Locked;  // nonzero: the user may not drag the marker
     std::uint8_t Visible; // nonzero: the marker is drawn
-    TColor Color;
+    TUnaligned<TColor> Color;
     std::uint8_t Reserved[8];
 
     std::string GetName() const;
     // Names longer than 255 characters are cut to 255.
     void SetName(const std::string& name);
 };
-#pragma pack(pop)
 static_assert(sizeof(TLumMarker) == 363, "a marker record is 363 bytes");
 static_assert(offsetof(TLumMarker, Offset) == 8);
 static_assert(offsetof(TLumMarker, Text) == 12);
