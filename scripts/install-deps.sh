@@ -17,6 +17,7 @@ qt6-base-dev
 qt6-base-dev-tools
 libgl-dev
 libavcodec-dev
+libavformat-dev
 libavutil-dev
 libswscale-dev
 ffmpeg

@@ -5,6 +5,11 @@
 #include <cstdlib>
 #include <initializer_list>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include "platform/vfw/codectags.h"
 #include "platform/vfw/riff.h"
 #include "platform/vfw/vfw.h"
 
@@ -21,40 +26,58 @@ FOURCC Upper(FOURCC c) {
     return out;
 }
 
-bool OneOf(FOURCC c, std::initializer_list<const char*> names) {
-    for (const char* n : names)
-        if (c == MakeFourCC(n[0], n[1], n[2], n[3])) return true;
-    return false;
-}
-
-// RLE8 and RLE4 frames are whole when they use no delta escape and reach
-// the last line before the end-of-bitmap code.
-bool RleIsKey(std::span<const std::uint8_t> s, LONG height, bool four_bit) {
-    LONG lines = 0;
+// An RLE frame stands alone only when it writes every pixel: each line is
+// run to its full width before its end-of-line code (a line cut short keeps
+// the pixels of the frame before), all lines come before the end of the
+// bitmap, and no delta escape skips ahead.
+bool RleIsKey(std::span<const std::uint8_t> s, LONG width, LONG height, bool four_bit) {
+    if (width <= 0 || height <= 0) return false;
+    LONG line = 0;      // lines completed
+    std::int64_t x = 0; // pixels written on the current line
     std::size_t pos = 0;
-    while (pos + 2 <= s.size()) {
-        std::uint8_t count = s[pos];
-        std::uint8_t code = s[pos + 1];
+    auto end_line = [&]() {
+        if (x < width) return false;
+        ++line;
+        x = 0;
+        return true;
+    };
+    while (pos + 2 <= s.size() && line < height) {
+        const std::uint8_t count = s[pos];
+        const std::uint8_t code = s[pos + 1];
         pos += 2;
-        if (count != 0) continue;
+        if (count != 0) {
+            x += count;
+            continue;
+        }
         if (code == 0) {
-            ++lines;
+            if (!end_line()) return false;
         } else if (code == 1) {
-            return lines >= height - 1;
+            return end_line() && line >= height;
         } else if (code == 2) {
             return false;
         } else {
-            std::size_t bytes = four_bit ? (code + 1u) / 2 : code;
+            x += code;
+            const std::size_t bytes = four_bit ? (code + 1u) / 2 : code;
             pos += bytes + (bytes & 1);
         }
     }
-    return lines >= height - 1;
+    // The last line needs no end-of-line code before the data runs out.
+    return line >= height || (line == height - 1 && x >= width);
 }
 
 bool Mpeg4IsKey(std::span<const std::uint8_t> s) {
     for (std::size_t i = 0; i + 4 < s.size(); ++i) {
         if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && s[i + 3] == 0xB6)
             return (s[i + 4] >> 6) == 0;
+    }
+    return false;
+}
+
+// An MPEG-1 or MPEG-2 sample is a key frame when its picture is an I picture.
+bool Mpeg12IsKey(std::span<const std::uint8_t> s) {
+    for (std::size_t i = 0; i + 5 < s.size(); ++i) {
+        if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && s[i + 3] == 0x00)
+            return ((s[i + 5] >> 3) & 7) == 1;
     }
     return false;
 }
@@ -151,37 +174,44 @@ KeyFrameProbe::KeyFrameProbe(FOURCC type, FOURCC handler, const std::vector<std:
         kind_ = codec == BI_RLE8 ? Kind::Rle8 : Kind::Rle4;
         return;
     }
-    codec = Upper(codec);
-    if (OneOf(codec, {"RLE8", "RLE ", "MRLE", "RLE4"})) {
-        kind_ = (bit_count_ == 4 || codec == MakeFourCC("RLE4")) ? Kind::Rle4 : Kind::Rle8;
-    } else if (OneOf(codec, {"DIB ", "RGB ", "RAW ", "RGBA", "Y800", "Y8  ", "GREY", "YUY2",
-                             "UYVY", "YVYU", "I420", "IYUV", "YV12", "NV12", "YV16", "Y41P",
-                             "V210", "2VUY", "HDYC", "AYUV", "Y422", "YUNV", "MJPG", "AVRN",
-                             "DMB1", "JPEG", "IJPG", "LJPG", "MJLS", "HFYU", "FFVH", "DVSD",
-                             "DV25", "DV50", "DVSL", "DVHD", "CDVC", "MAGY", "ULRG", "ULRA",
-                             "ULY0", "ULY2", "ULH0", "ULH2", "UQY2", "APCN", "APCH", "APCS",
-                             "APCO", "AP4H", "PNG ", "MPNG", "CLLC", "SP5X", "MJ2C", "MJP2"})) {
-        kind_ = Kind::AllKey;
-    } else if (codec == MakeFourCC("FFV1")) {
+    // The codec by libavformat's tag tables; the names of formats it reads
+    // without a codec (YUV layouts) fall to the raw-video decoder there.
+    const auto id = static_cast<AVCodecID>(VideoCodecId(codec, handler));
+    switch (id) {
+    case AV_CODEC_ID_MSRLE:
+        kind_ = (bit_count_ == 4 || Upper(codec) == MakeFourCC("RLE4")) ? Kind::Rle4 : Kind::Rle8;
+        return;
+    case AV_CODEC_ID_FFV1:
         kind_ = Kind::Ffv1;
-    } else if (OneOf(codec, {"MP4V", "FMP4", "XVID", "DIVX", "DX50", "3IV2", "M4S2",
-                             "DIVF", "DXGM", "MP4S", "RMP4", "SEDG", "BLZ0", "UMP4",
-                             "WV1F", "XVIX", "DM4V", "SMP4", "HDX4", "FVFW"})) {
+        return;
+    case AV_CODEC_ID_MPEG4:
         kind_ = Kind::Mpeg4;
-    } else if (OneOf(codec, {"DIV3", "MP43", "MP42", "DIV4", "DIV5", "DIV6", "MPG3", "AP41", "COL1",
-                             "DIV2"})) {
+        return;
+    case AV_CODEC_ID_MSMPEG4V2:
+    case AV_CODEC_ID_MSMPEG4V3:
         kind_ = Kind::MsMpeg4;
-    } else if (OneOf(codec, {"H264", "X264", "AVC1", "DAVC", "VSSH", "AVCS"})) {
+        return;
+    case AV_CODEC_ID_H264:
         kind_ = Kind::H264;
-    } else if (OneOf(codec, {"HEVC", "H265", "HVC1", "HEV1", "X265"})) {
+        return;
+    case AV_CODEC_ID_HEVC:
         kind_ = Kind::Hevc;
-    } else if (OneOf(codec, {"CRAM", "MSVC", "WHAM"})) {
+        return;
+    case AV_CODEC_ID_MPEG1VIDEO:
+    case AV_CODEC_ID_MPEG2VIDEO:
+        kind_ = Kind::Mpeg12;
+        return;
+    case AV_CODEC_ID_MSVIDEO1:
         kind_ = Kind::MsVideo1;
-    } else if (codec == MakeFourCC("CVID")) {
+        return;
+    case AV_CODEC_ID_CINEPAK:
         kind_ = Kind::Cinepak;
-    } else {
-        kind_ = Kind::FirstOnly;
+        return;
+    default:
+        break;
     }
+    const AVCodecDescriptor* d = id == AV_CODEC_ID_NONE ? nullptr : avcodec_descriptor_get(id);
+    kind_ = d && (d->props & AV_CODEC_PROP_INTRA_ONLY) ? Kind::AllKey : Kind::FirstOnly;
 }
 
 std::size_t KeyFrameProbe::BytesNeeded(std::uint32_t size) const {
@@ -194,6 +224,7 @@ std::size_t KeyFrameProbe::BytesNeeded(std::uint32_t size) const {
     case Kind::Ffv1:
         return std::min<std::size_t>(size, 2);
     case Kind::Mpeg4:
+    case Kind::Mpeg12:
     case Kind::H264:
     case Kind::Hevc:
         return std::min<std::size_t>(size, 16384);
@@ -209,11 +240,13 @@ bool KeyFrameProbe::IsKey(std::span<const std::uint8_t> s, bool first) const {
     case Kind::FirstOnly:
         return first && !s.empty();
     case Kind::Rle8:
-        return RleIsKey(s, height_, false);
+        return RleIsKey(s, width_, height_, false);
     case Kind::Rle4:
-        return RleIsKey(s, height_, true);
+        return RleIsKey(s, width_, height_, true);
     case Kind::Mpeg4:
         return Mpeg4IsKey(s);
+    case Kind::Mpeg12:
+        return Mpeg12IsKey(s);
     case Kind::MsMpeg4:
         return !s.empty() && (s[0] >> 6) == 0;
     case Kind::H264:

@@ -1,7 +1,8 @@
 // Tells key frames from delta frames by looking at the sample itself, for
-// rebuilding an index whose key-frame flags were lost with it. Known codecs
-// are recognised from their bitstream (uncompressed and intra-only codecs,
-// RLE, MPEG-4 part 2, H.264, HEVC, FFV1, MS Video 1, Cinepak); for any other
+// rebuilding an index whose key-frame flags were lost with it. Codecs are
+// named by libavformat's tag tables; known ones are recognised from their
+// bitstream (uncompressed and intra-only codecs, RLE, MPEG-1/2, MPEG-4 part
+// 2, H.264, HEVC, FFV1, MS Video 1, Cinepak); for any other
 // video codec only the first frame with data counts as a key frame, so a
 // decoder always starts far enough back to decode correctly.
 #pragma once
@@ -33,6 +34,7 @@ private:
         Rle8,
         Rle4,
         Mpeg4,
+        Mpeg12,
         MsMpeg4,
         H264,
         Hevc,

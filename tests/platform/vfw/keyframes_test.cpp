@@ -63,9 +63,23 @@ TEST(KeyFrameProbe, RunLengthAndBlockCodecs) {
     EXPECT_TRUE(Key("RLE8", whole, false, 4, 4, 8));
     EXPECT_FALSE(Key("RLE8", delta, false, 4, 4, 8));
     EXPECT_FALSE(Key("RLE8", short_end, false, 4, 4, 8));
-    // An absolute run of 3 pixels is padded to a word.
-    Bytes absolute = {0, 3, 1, 2, 3, 0, 0, 0, 4, 2, 0, 0, 4, 3, 0, 0, 4, 4, 0, 1};
+    // An absolute run of 3 pixels is padded to a word; a line it leaves a
+    // pixel short of keeps that pixel from the frame before.
+    Bytes absolute = {0, 3, 1, 2, 3, 0, 1, 5, 0, 0, 4, 2, 0, 0, 4, 3, 0, 0, 4, 4, 0, 1};
     EXPECT_TRUE(Key("RLE8", absolute, false, 4, 4, 8));
+    Bytes three = {0, 3, 1, 2, 3, 0, 0, 0, 4, 2, 0, 0, 4, 3, 0, 0, 4, 4, 0, 1};
+    EXPECT_FALSE(Key("RLE8", three, false, 4, 4, 8));
+    // End-of-line codes alone write nothing, however many lines they end.
+    Bytes lines_only = {0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    EXPECT_FALSE(Key("RLE8", lines_only, false, 4, 4, 8));
+    // The last line may end with the data, without an end code.
+    Bytes no_end = {4, 1, 0, 0, 4, 2, 0, 0, 4, 3, 0, 0, 4, 4};
+    EXPECT_TRUE(Key("RLE8", no_end, false, 4, 4, 8));
+    // RLE4 counts pixels, two to a byte.
+    Bytes rle4 = {4, 0x12, 0, 0, 4, 0x12, 0, 0, 4, 0x12, 0, 0, 0, 4, 0x12, 0x34, 0, 1};
+    EXPECT_TRUE(Key("RLE4", rle4, false, 4, 4, 4));
+    rle4[12 + 1] = 3; // an absolute run of three pixels: one short
+    EXPECT_FALSE(Key("RLE4", rle4, false, 4, 4, 4));
 
     // MS Video 1, 16 bits, an 8x4 frame: two blocks.
     Bytes two_colour = {0x00, 0x00, 0x11, 0x22, 0x33, 0x44};
@@ -89,6 +103,11 @@ TEST(KeyFrameProbe, RunLengthAndBlockCodecs) {
     notkey.insert(notkey.end(), inter.begin(), inter.end());
     EXPECT_TRUE(Key("cvid", key));
     EXPECT_FALSE(Key("cvid", notkey));
+    // MPEG-1/2: the picture coding type behind the picture start code.
+    Bytes i_picture = {0, 0, 1, 0xB3, 1, 2, 0, 0, 1, 0x00, 0x00, 0x0F, 0xFF};
+    Bytes p_picture = {0, 0, 1, 0x00, 0x00, 0x17, 0xFF};
+    EXPECT_TRUE(Key("mpg2", i_picture));
+    EXPECT_FALSE(Key("MPEG", p_picture));
     // FFV1: the first range-coded bit.
     EXPECT_TRUE(Key("FFV1", {0xC0, 0x00}));
     EXPECT_FALSE(Key("FFV1", {0x20, 0x00}));
