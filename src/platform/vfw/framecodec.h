@@ -47,6 +47,16 @@ public:
     virtual bool Decode(LONG rel, DibLayout& out, std::uint8_t* pixels) = 0;
     const GetFrameStats& Stats() const { return stats_; }
 
+    // For reading ahead on a twin of the codec. Whether the codec's walks
+    // have key-frame intervals worth decoding side by side.
+    virtual bool CanReadAhead() const { return false; }
+    // Whether fetching Rel right after Previous, in a walk of that step,
+    // starts afresh from a key frame whatever was decoded before: then a
+    // twin can decode it with the same work and the same picture.
+    virtual bool Independent(LONG /*previous*/, LONG /*rel*/) { return false; }
+    // The next Decode behaves as though Previous had been asked for last.
+    virtual void Follow(LONG /*previous*/) {}
+
 protected:
     GetFrameStats stats_;
 };

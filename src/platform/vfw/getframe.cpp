@@ -1,11 +1,17 @@
 // The frame decoder calls and the built-in codec for uncompressed and RLE
 // frames.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <thread>
 
 #include "platform/base/globalmem.h"
 #include "platform/base/rle.h"
+#include "platform/vfw/codectags.h"
 #include "platform/vfw/framecodec.h"
+#include "platform/vfw/handler.h"
+#include "platform/vfw/readahead.h"
 #include "platform/vfw/riff.h"
 
 namespace lum::platform::vfw {
@@ -173,6 +179,7 @@ class FrameDecoder final : public IGetFrame {
 public:
     explicit FrameDecoder(StreamFacts facts) : facts_(std::move(facts)) {}
     ~FrameDecoder() override {
+        ahead_.reset(); // its thread reads the stream through Facts
         codec_.reset();
         GlobalFree(dib_);
         AVIStreamRelease(facts_.stream);
@@ -197,23 +204,81 @@ public:
     }
 
     void* GetFrame(LONG pos) override {
-        const std::int64_t rel = static_cast<std::int64_t>(pos) - facts_.start;
-        if (rel < 0 || rel >= facts_.length) return nullptr;
+        const std::int64_t rel64 = static_cast<std::int64_t>(pos) - facts_.start;
+        if (rel64 < 0 || rel64 >= facts_.length) return nullptr;
+        const auto rel = static_cast<LONG>(rel64);
         auto* block = static_cast<std::uint8_t*>(GlobalLock(dib_));
-        if (!codec_->Decode(static_cast<LONG>(rel), out_, block + header_size_)) return nullptr;
+        const bool ok = Walk(rel) ? Ahead(rel, block + header_size_)
+                                  : codec_->Decode(rel, out_, block + header_size_);
+        if (!ok) return nullptr;
         std::vector<std::uint8_t> header = PackedHeader(out_);
         std::memcpy(block, header.data(), std::min(header.size(), header_size_));
         return block;
     }
 
-    GetFrameStats Stats() const override { return codec_->Stats(); }
+    GetFrameStats Stats() const override {
+        GetFrameStats s = codec_->Stats();
+        s.frames_decoded += twin_stats_.frames_decoded;
+        s.frames_converted += twin_stats_.frames_converted;
+        s.restarts += twin_stats_.restarts;
+        s.read_ahead = twin_stats_.read_ahead;
+        return s;
+    }
 
 private:
+    // Follows the requests: true when Rel carries on the walk that is read
+    // ahead. Three requests in even steps of 2 or more start reading ahead
+    // from the third; any other request ends it.
+    bool Walk(LONG rel) {
+        const LONG previous = last_;
+        const LONG step = previous >= 0 ? rel - previous : 0;
+        last_ = rel;
+        if (ahead_ && step == step_) return true;
+        if (ahead_) {
+            ahead_.reset();
+            codec_->Follow(previous); // it may not have seen the twin's last request
+        }
+        const bool even = step >= 2 && step == step_;
+        step_ = step;
+        if (even && ReadAheadPossible()) {
+            if (auto twin = MakeLavCodec(facts_)) {
+                ahead_ =
+                    std::make_unique<ReadAhead>(std::move(twin), out_, rel, step, facts_.length);
+                run_ = 0;
+            }
+        }
+        return false;
+    }
+
+    // Rel in the walk read ahead: runs of odd number come from the twin.
+    bool Ahead(LONG rel, std::uint8_t* pixels) {
+        if (codec_->Independent(rel - step_, rel)) ++run_;
+        if (run_ % 2 == 1) return ahead_->Take(rel, pixels, twin_stats_);
+        codec_->Follow(rel - step_);
+        return codec_->Decode(rel, out_, pixels);
+    }
+
+    // A twin reads the stream beside the caller: only our own file
+    // handlers' streams of files opened for reading allow that.
+    // LUM_READAHEAD=0 turns it off, to compare.
+    bool ReadAheadPossible() {
+        if (!codec_->CanReadAhead() || std::thread::hardware_concurrency() < 2) return false;
+        if (const char* e = std::getenv("LUM_READAHEAD"); e && std::string_view(e) == "0")
+            return false;
+        const auto* handler = dynamic_cast<const StreamHandler*>(facts_.stream);
+        return handler != nullptr && handler->ReadOnly();
+    }
+
     StreamFacts facts_;
     std::unique_ptr<FrameCodec> codec_;
     DibLayout out_;
     std::size_t header_size_ = 0;
     HGLOBAL dib_ = nullptr;
+    LONG last_ = -1; // the position asked for last
+    LONG step_ = 0;  // the step from the one before it
+    std::unique_ptr<ReadAhead> ahead_;
+    LONG run_ = 0; // the run of the walk read ahead that the last request was in
+    GetFrameStats twin_stats_;
 };
 
 } // namespace
@@ -241,6 +306,21 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wante
     auto decoder = std::make_unique<FrameDecoder>(std::move(facts));
     if (!decoder->Open(wanted)) return nullptr;
     return decoder.release();
+}
+
+std::string AVIStreamDecoderName(PAVISTREAM stream) {
+    AVISTREAMINFO info{};
+    if (stream == nullptr || AVIStreamInfo(stream, &info, sizeof info) != AVIERR_OK ||
+        info.fccType != streamtypeVIDEO)
+        return {};
+    StreamFacts facts;
+    facts.stream = stream;
+    facts.info = info;
+    facts.format = facts.FormatAt(0);
+    if (facts.format.size() < 40) return {};
+    DibLayout layout;
+    if (ParseFormat(facts.format.data(), facts.format.size(), layout)) return "built-in";
+    return VideoDecoderName(GetLE32(&facts.format[16]), info.fccHandler);
 }
 
 void* AVIStreamGetFrame(PGETFRAME decoder, LONG pos) {

@@ -54,6 +54,10 @@ HRESULT DataChunks::Read(FOURCC id, void* data, LONG* size) const {
 
 // ---- StreamHandler ----
 
+bool StreamHandler::ReadOnly() const {
+    return !file_.Writable();
+}
+
 ULONG StreamHandler::AddRef() {
     ULONG before = refs_.fetch_add(1);
     if (before == 0) file_.AddRef();

@@ -75,6 +75,9 @@ public:
     const std::vector<std::uint8_t>& FormatAt(LONG rel) const;
     // The description as Info reports it, with length and counts filled.
     AVISTREAMINFO Described() const;
+    // Whether the stream's file is only read: its samples and index then
+    // stay as they are, and reads from several threads are safe.
+    bool ReadOnly() const;
 
 protected:
     // Copies stream data from the file. A handler whose samples are stored

@@ -1,5 +1,6 @@
 // The libavcodec codec: every compressed video format that libavcodec
-// decodes, found by the format's compression code or the stream's handler.
+// decodes, found by the format's compression code or the stream's handler
+// through libavformat's tag tables.
 //
 // Decoding follows the AVI's own order. A frame is fetched by decoding from
 // the nearest key frame at or before it; frames on the way that nobody asked
@@ -16,7 +17,6 @@
 // FrameOrder, built from libavcodec's bitstream parsers, tells which sample
 // holds the frame at each presentation position.
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -28,116 +28,13 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "platform/vfw/codectags.h"
 #include "platform/vfw/framecodec.h"
 #include "platform/vfw/riff.h"
 
 namespace lum::platform::vfw {
 
 namespace {
-
-FOURCC Upper(FOURCC c) {
-    FOURCC u = 0;
-    for (int i = 0; i < 4; ++i)
-        u |= static_cast<FOURCC>(std::toupper(static_cast<unsigned char>(c >> (8 * i)))) << (8 * i);
-    return u;
-}
-
-struct Tag {
-    const char* code;
-    AVCodecID id;
-};
-
-// Compression codes of AVI video, compared without case.
-const Tag kTags[] = {
-    {"MJPG", AV_CODEC_ID_MJPEG},        {"AVRN", AV_CODEC_ID_MJPEG},
-    {"AVDJ", AV_CODEC_ID_MJPEG},        {"DMB1", AV_CODEC_ID_MJPEG},
-    {"IJPG", AV_CODEC_ID_MJPEG},        {"JPGL", AV_CODEC_ID_MJPEG},
-    {"MJLS", AV_CODEC_ID_MJPEG},        {"ACDV", AV_CODEC_ID_MJPEG},
-    {"LJPG", AV_CODEC_ID_LJPEG},        {"JPEG", AV_CODEC_ID_MJPEG},
-    {"MJPA", AV_CODEC_ID_MJPEG},        {"MJPB", AV_CODEC_ID_MJPEGB},
-    {"FMP4", AV_CODEC_ID_MPEG4},        {"XVID", AV_CODEC_ID_MPEG4},
-    {"DIVX", AV_CODEC_ID_MPEG4},        {"DX50", AV_CODEC_ID_MPEG4},
-    {"MP4V", AV_CODEC_ID_MPEG4},        {"MP4S", AV_CODEC_ID_MPEG4},
-    {"M4S2", AV_CODEC_ID_MPEG4},        {"DIV1", AV_CODEC_ID_MPEG4},
-    {"BLZ0", AV_CODEC_ID_MPEG4},        {"UMP4", AV_CODEC_ID_MPEG4},
-    {"WV1F", AV_CODEC_ID_MPEG4},        {"SEDG", AV_CODEC_ID_MPEG4},
-    {"RMP4", AV_CODEC_ID_MPEG4},        {"3IV2", AV_CODEC_ID_MPEG4},
-    {"XVIX", AV_CODEC_ID_MPEG4},        {"DXGM", AV_CODEC_ID_MPEG4},
-    {"GEOX", AV_CODEC_ID_MPEG4},        {"HDX4", AV_CODEC_ID_MPEG4},
-    {"DIV3", AV_CODEC_ID_MSMPEG4V3},    {"MP43", AV_CODEC_ID_MSMPEG4V3},
-    {"DIV4", AV_CODEC_ID_MSMPEG4V3},    {"DIV5", AV_CODEC_ID_MSMPEG4V3},
-    {"DIV6", AV_CODEC_ID_MSMPEG4V3},    {"AP41", AV_CODEC_ID_MSMPEG4V3},
-    {"COL1", AV_CODEC_ID_MSMPEG4V3},    {"MP42", AV_CODEC_ID_MSMPEG4V2},
-    {"DIV2", AV_CODEC_ID_MSMPEG4V2},    {"MPG4", AV_CODEC_ID_MSMPEG4V1},
-    {"MP41", AV_CODEC_ID_MSMPEG4V1},    {"H264", AV_CODEC_ID_H264},
-    {"X264", AV_CODEC_ID_H264},         {"AVC1", AV_CODEC_ID_H264},
-    {"DAVC", AV_CODEC_ID_H264},         {"VSSH", AV_CODEC_ID_H264},
-    {"AVCB", AV_CODEC_ID_H264},         {"HEVC", AV_CODEC_ID_HEVC},
-    {"H265", AV_CODEC_ID_HEVC},         {"HVC1", AV_CODEC_ID_HEVC},
-    {"HEV1", AV_CODEC_ID_HEVC},         {"H263", AV_CODEC_ID_H263},
-    {"U263", AV_CODEC_ID_H263},         {"S263", AV_CODEC_ID_H263},
-    {"I263", AV_CODEC_ID_H263I},        {"L263", AV_CODEC_ID_H263},
-    {"H261", AV_CODEC_ID_H261},         {"MPG1", AV_CODEC_ID_MPEG1VIDEO},
-    {"MPG2", AV_CODEC_ID_MPEG2VIDEO},   {"MPEG", AV_CODEC_ID_MPEG2VIDEO},
-    {"PIM1", AV_CODEC_ID_MPEG2VIDEO},   {"MMES", AV_CODEC_ID_MPEG2VIDEO},
-    {"DVR ", AV_CODEC_ID_MPEG2VIDEO},   {"HDV2", AV_CODEC_ID_MPEG2VIDEO},
-    {"MX5P", AV_CODEC_ID_MPEG2VIDEO},   {"MSVC", AV_CODEC_ID_MSVIDEO1},
-    {"CRAM", AV_CODEC_ID_MSVIDEO1},     {"WHAM", AV_CODEC_ID_MSVIDEO1},
-    {"CVID", AV_CODEC_ID_CINEPAK},      {"DVSD", AV_CODEC_ID_DVVIDEO},
-    {"DVHD", AV_CODEC_ID_DVVIDEO},      {"DVSL", AV_CODEC_ID_DVVIDEO},
-    {"DV25", AV_CODEC_ID_DVVIDEO},      {"DV50", AV_CODEC_ID_DVVIDEO},
-    {"CDVC", AV_CODEC_ID_DVVIDEO},      {"CDVH", AV_CODEC_ID_DVVIDEO},
-    {"CDV5", AV_CODEC_ID_DVVIDEO},      {"DVC ", AV_CODEC_ID_DVVIDEO},
-    {"DVCS", AV_CODEC_ID_DVVIDEO},      {"DVH1", AV_CODEC_ID_DVVIDEO},
-    {"DVIS", AV_CODEC_ID_DVVIDEO},      {"PDVC", AV_CODEC_ID_DVVIDEO},
-    {"SL25", AV_CODEC_ID_DVVIDEO},      {"SLDV", AV_CODEC_ID_DVVIDEO},
-    {"HFYU", AV_CODEC_ID_HUFFYUV},      {"FFVH", AV_CODEC_ID_FFVHUFF},
-    {"FFV1", AV_CODEC_ID_FFV1},         {"ZMBV", AV_CODEC_ID_ZMBV},
-    {"MRLE", AV_CODEC_ID_MSRLE},        {"WRLE", AV_CODEC_ID_MSRLE},
-    {"VP80", AV_CODEC_ID_VP8},          {"VP90", AV_CODEC_ID_VP9},
-    {"VP30", AV_CODEC_ID_VP3},          {"VP31", AV_CODEC_ID_VP3},
-    {"VP50", AV_CODEC_ID_VP5},          {"VP60", AV_CODEC_ID_VP6},
-    {"VP61", AV_CODEC_ID_VP6},          {"VP62", AV_CODEC_ID_VP6},
-    {"VP6F", AV_CODEC_ID_VP6F},         {"VP6A", AV_CODEC_ID_VP6A},
-    {"VP70", AV_CODEC_ID_VP7},          {"WMV1", AV_CODEC_ID_WMV1},
-    {"WMV2", AV_CODEC_ID_WMV2},         {"WMV3", AV_CODEC_ID_WMV3},
-    {"WVC1", AV_CODEC_ID_VC1},          {"WMVA", AV_CODEC_ID_VC1},
-    {"IV31", AV_CODEC_ID_INDEO3},       {"IV32", AV_CODEC_ID_INDEO3},
-    {"IV41", AV_CODEC_ID_INDEO4},       {"IV50", AV_CODEC_ID_INDEO5},
-    {"TSCC", AV_CODEC_ID_TSCC},         {"TSC2", AV_CODEC_ID_TSCC2},
-    {"CSCD", AV_CODEC_ID_CSCD},         {"AASC", AV_CODEC_ID_AASC},
-    {"SNOW", AV_CODEC_ID_SNOW},         {"MSZH", AV_CODEC_ID_MSZH},
-    {"ZLIB", AV_CODEC_ID_ZLIB},         {"LAGS", AV_CODEC_ID_LAGARITH},
-    {"UYVY", AV_CODEC_ID_RAWVIDEO},     {"YUY2", AV_CODEC_ID_RAWVIDEO},
-    {"YUYV", AV_CODEC_ID_RAWVIDEO},     {"YV12", AV_CODEC_ID_RAWVIDEO},
-    {"I420", AV_CODEC_ID_RAWVIDEO},     {"IYUV", AV_CODEC_ID_RAWVIDEO},
-    {"Y800", AV_CODEC_ID_RAWVIDEO},     {"YVU9", AV_CODEC_ID_RAWVIDEO},
-    {"NV12", AV_CODEC_ID_RAWVIDEO},     {"MAGY", AV_CODEC_ID_MAGICYUV},
-    {"UTVD", AV_CODEC_ID_UTVIDEO},      {"ULRG", AV_CODEC_ID_UTVIDEO},
-    {"ULY0", AV_CODEC_ID_UTVIDEO},      {"ULY2", AV_CODEC_ID_UTVIDEO},
-    {"ULRA", AV_CODEC_ID_UTVIDEO},      {"CLJR", AV_CODEC_ID_CLJR},
-    {"QPEG", AV_CODEC_ID_QPEG},         {"SMC ", AV_CODEC_ID_SMC},
-    {"RPZA", AV_CODEC_ID_RPZA},         {"8BPS", AV_CODEC_ID_8BPS},
-    {"FPS1", AV_CODEC_ID_FRAPS},        {"G2M4", AV_CODEC_ID_G2M},
-    {"FLV1", AV_CODEC_ID_FLV1},         {"THEO", AV_CODEC_ID_THEORA},
-    {"DRAC", AV_CODEC_ID_DIRAC},        {"AV01", AV_CODEC_ID_AV1},
-    {"APCN", AV_CODEC_ID_PRORES},       {"APCH", AV_CODEC_ID_PRORES},
-    {"AVUI", AV_CODEC_ID_AVUI},         {"V210", AV_CODEC_ID_V210},
-    {"R210", AV_CODEC_ID_R210},         {"CHQX", AV_CODEC_ID_CLLC},
-    {"ULTI", AV_CODEC_ID_ULTI},         {"VCR1", AV_CODEC_ID_VCR1},
-    {"ASV1", AV_CODEC_ID_ASV1},         {"ASV2", AV_CODEC_ID_ASV2},
-    {"LOCO", AV_CODEC_ID_LOCO},         {"WNV1", AV_CODEC_ID_WNV1},
-    {"AURA", AV_CODEC_ID_AURA},         {"AUR2", AV_CODEC_ID_AURA2},
-    {"VIXL", AV_CODEC_ID_VIXL},         {"KMVC", AV_CODEC_ID_KMVC},
-    {"MVI2", AV_CODEC_ID_MOTIONPIXELS}, {"CPLA", AV_CODEC_ID_CPIA},
-};
-
-AVCodecID CodecOf(FOURCC code) {
-    const FOURCC u = Upper(code);
-    for (const Tag& t : kTags)
-        if (Upper(MakeFourCC(t.code[0], t.code[1], t.code[2], t.code[3])) == u) return t.id;
-    return AV_CODEC_ID_NONE;
-}
 
 // ---- FrameOrder ----
 
@@ -153,7 +50,7 @@ public:
 
     FrameOrder(const StreamFacts& facts, Kind kind, AVCodecID id,
                const std::vector<std::uint8_t>& extradata)
-        : facts_(facts), kind_(kind) {
+        : facts_(facts), kind_(kind), vops_(id == AV_CODEC_ID_MPEG4) {
         parser_ = av_parser_init(id);
         ctx_ = avcodec_alloc_context3(nullptr);
         if (parser_ && ctx_) {
@@ -205,6 +102,13 @@ public:
         LONG& known = presentation_[static_cast<std::size_t>(s)];
         if (known == kUnknown) known = Compute(s);
         return known;
+    }
+
+    // Whether the decoder may skip sample S's picture when nobody wants it:
+    // not when skipping it would lose the picture it holds back.
+    bool Discardable(LONG s) {
+        const Info* i = Parsed(s);
+        return i == nullptr || !i->stashes;
     }
 
     // The sample holding presentation position N; -1 for none.
@@ -259,6 +163,7 @@ private:
         bool key = false;
         int type = 0;
         int poc = 0;
+        bool stashes = false; // leaves a picture of its own for the next sample
     };
 
     // The parser keeps state from frame to frame (H.264's picture order
@@ -270,6 +175,7 @@ private:
         Info& i = info_[static_cast<std::size_t>(s)];
         if (!i.parsed) {
             const LONG from = last_parsed_ == s - 1 ? s : std::max<LONG>(facts_.PrevKey(s), 0);
+            if (last_parsed_ != s - 1) stash_ = 0; // a key frame has nothing held over
             for (LONG j = from; j <= s; ++j)
                 ParseOne(j);
         }
@@ -292,7 +198,52 @@ private:
             i.type = parser_->pict_type;
             i.poc = parser_->output_picture_number;
             i.key = facts_.PrevKey(s) == s;
+            if (vops_) Unpack(i, size);
         }
+    }
+
+    // MPEG-4 "packed" samples (an anchor and the B picture shown before it
+    // in one sample, then a placeholder) are decoded one picture a sample:
+    // the decoder holds the second picture back and decodes it in place of
+    // the next sample's, holding that one's picture back in turn when it
+    // has one. So the picture a sample brings is the held-back one when
+    // there is one, and its type is that picture's, not the parser's.
+    void Unpack(Info& i, std::size_t size) {
+        const std::uint8_t* d = buffer_.data();
+        auto vop_at = [&](std::size_t from) -> std::size_t {
+            for (std::size_t k = from; k + 4 < size; ++k)
+                if (d[k] == 0 && d[k + 1] == 0 && d[k + 2] == 1 && d[k + 3] == 0xB6) return k;
+            return size;
+        };
+        auto type_of = [&](std::size_t at) {
+            switch (d[at + 4] >> 6) {
+            case 0:
+                return static_cast<int>(AV_PICTURE_TYPE_I);
+            case 1:
+                return static_cast<int>(AV_PICTURE_TYPE_P);
+            case 2:
+                return static_cast<int>(AV_PICTURE_TYPE_B);
+            default:
+                return static_cast<int>(AV_PICTURE_TYPE_S);
+            }
+        };
+        // The decoder takes a held-back picture only from an I or B VOP
+        // (its second type bit clear) and only from more than 7 bytes.
+        auto holds = [&](std::size_t at) {
+            return at < size && size - at > 7 && !(d[at + 4] & 0x40);
+        };
+        const std::size_t first = vop_at(0);
+        if (stash_ != 0) {
+            i.type = stash_;
+            i.stashes = first < size && holds(first);
+            stash_ = i.stashes ? type_of(first) : 0;
+            return;
+        }
+        if (first >= size) return;
+        i.type = type_of(first);
+        const std::size_t second = vop_at(first + 4);
+        i.stashes = second < size && holds(second);
+        stash_ = i.stashes ? type_of(second) : 0;
     }
 
     const StreamFacts& facts_;
@@ -304,6 +255,8 @@ private:
     std::vector<LONG> presentation_; // remembered answers, kUnknown until asked
     std::vector<std::uint8_t> buffer_;
     LONG last_parsed_ = -1;
+    bool vops_;     // MPEG-4 part 2: samples may be packed
+    int stash_ = 0; // type of the picture held back for the next sample
 };
 
 FrameOrder::Kind OrderKind(AVCodecID id) {
@@ -344,8 +297,7 @@ public:
         const auto height = static_cast<LONG>(GetLE32(&f[8]));
         const int bits = GetLE16(&f[14]);
         const FOURCC compression = GetLE32(&f[16]);
-        AVCodecID id = CodecOf(compression);
-        if (id == AV_CODEC_ID_NONE) id = CodecOf(facts_.info.fccHandler);
+        const auto id = static_cast<AVCodecID>(VideoCodecId(compression, facts_.info.fccHandler));
         const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
         if (codec == nullptr || width <= 0 || height == 0) return false;
         const LONG rows = height < 0 ? -height : height;
@@ -392,6 +344,8 @@ public:
         ctx_->thread_count = 0;
         ctx_->thread_type = all_key_ ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
         if (avcodec_open2(ctx_, codec, nullptr) < 0) return false;
+        delays_ = (codec->capabilities & AV_CODEC_CAP_DELAY) != 0;
+        blank_.assign(static_cast<std::size_t>(facts_.length), 0);
 
         FrameOrder::Kind kind = OrderKind(id);
         if (kind != FrameOrder::Kind::None && !all_key_) {
@@ -404,14 +358,23 @@ public:
     const DibLayout& Native() const override { return native_; }
     DibLayout BestOutput() const override { return native_; }
 
+    bool CanReadAhead() const override { return !all_key_; }
+
+    void Follow(LONG previous) override { last_rel_ = previous; }
+
+    // Mirrors Decode and Fetch: after Previous the decoder is drained when
+    // Rel lies behind a key frame past Previous's sample, and starts again
+    // when Rel's key frame is more than the next sample.
+    bool Independent(LONG previous, LONG rel) override {
+        if (previous < 0 || rel - previous < 2 || rel >= facts_.length) return false;
+        const LONG before = SampleOf(previous);
+        const LONG sample = SampleOf(rel);
+        if (before < 0 || sample < 0 || facts_.PrevKey(rel) <= before) return false;
+        return StartFor(sample) > before + 1;
+    }
+
     bool Decode(LONG rel, DibLayout& out, std::uint8_t* pixels) override {
-        LONG sample;
-        if (order_) {
-            LONG n = std::min(rel, order_->Count() - 1); // the tail repeats the last frame
-            sample = order_->SampleAt(n);
-        } else {
-            sample = facts_.Empty(rel) ? facts_.PrevNonEmpty(rel) : rel;
-        }
+        LONG sample = SampleOf(rel);
         if (sample < 0) return false;
         // Reading frame after frame (as a first request is taken to be)
         // keeps every picture the decoder gives; a walk in larger steps
@@ -424,7 +387,23 @@ public:
         drain_after_ = !sequential_ && last_rel_ >= 0 &&
                        (next <= rel || next >= facts_.length || facts_.PrevKey(next) > sample);
         last_rel_ = rel;
-        AVFrame* f = Fetch(sample);
+        AVFrame* f = nullptr;
+        // A sample the decoder makes no picture of ("nothing changed", an
+        // invisible frame) shows the picture before it, as an empty one does.
+        while (sample >= 0 && f == nullptr) {
+            if (blank_[static_cast<std::size_t>(sample)]) {
+                sample = facts_.PrevNonEmpty(sample - 1);
+                continue;
+            }
+            f = Fetch(sample);
+            if (f != nullptr || !blank_hit_) break;
+            blank_[static_cast<std::size_t>(sample)] = 1;
+            if (before_ != nullptr) {
+                f = before_; // the last picture the decoder gave before it
+                break;
+            }
+            sample = facts_.PrevNonEmpty(sample - 1);
+        }
         if (f == nullptr) return false;
         if (!Convert(f, out, pixels)) return false;
         ++stats_.frames_converted;
@@ -432,6 +411,15 @@ public:
     }
 
 private:
+    // The sample that holds the frame at position Rel.
+    LONG SampleOf(LONG rel) {
+        if (order_) {
+            LONG n = std::min(rel, order_->Count() - 1); // the tail repeats the last frame
+            return order_->SampleAt(n);
+        }
+        return facts_.Empty(rel) ? facts_.PrevNonEmpty(rel) : rel;
+    }
+
     // The key frame to start from for sample S: the nearest one at or
     // before it, or the one before that when S is shown before its key
     // frame (an open GOP's leading B-frames need the previous one).
@@ -443,8 +431,10 @@ private:
     }
 
     AVFrame* Fetch(LONG s) {
+        blank_hit_ = false;
         if (auto it = cache_.find(s); it != cache_.end()) return it->second;
         target_ = s;
+        av_frame_free(&before_);
         // Pictures from before are of no use to a walk in steps; letting
         // them go returns their buffers to the decoder's pool.
         if (!sequential_) ClearCache();
@@ -464,7 +454,8 @@ private:
             std::max(ctx_->thread_count, 1) + std::max(ctx_->has_b_frames, 2) + 2;
         bool restart = fed_ < 0 || finished_ || start > fed_ + 1 || s < fed_ - in_flight;
         if (!restart) {
-            if (AVFrame* f = FeedUntil(s)) return f;
+            AVFrame* f = FeedUntil(s);
+            if (f != nullptr || blank_hit_) return f;
             restart = true;
         }
         Restart(start);
@@ -477,6 +468,7 @@ private:
         fed_ = start - 1;
         finished_ = false;
         palette_sent_ = false;
+        out_high_ = -1;
         ++stats_.restarts;
     }
 
@@ -484,9 +476,17 @@ private:
     // nothing refers to are skipped on the way to S, and after it too unless
     // the reading is sequential (the next request will want them).
     AVFrame* FeedUntil(LONG s) {
+        aim_from_ = fed_; // a sample fed before now may have gone unkept
         const LONG limit =
             std::max(s, fed_) + 8 + 2 * std::max(ctx_->thread_count, 2) + (order_ ? 16 : 0);
         while (cache_.find(s) == cache_.end()) {
+            if (fed_ >= s && aim_from_ < s && !order_ &&
+                (finished_ || out_high_ > s || (all_key_ && !delays_))) {
+                // The decoder went past S, or has nothing more: S brought
+                // no picture of its own.
+                blank_hit_ = true;
+                return nullptr;
+            }
             if (finished_) return nullptr;
             if (fed_ + 1 >= facts_.length) {
                 Drain();
@@ -500,7 +500,11 @@ private:
                 continue;
             }
             const LONG next = fed_ + 1;
-            const bool needed = next == s || (sequential_ && next > s);
+            // Without reordering hardly a frame goes unreferenced, and every
+            // picture on the way tells which samples bring none; so only
+            // codecs that reorder skip what nothing refers to.
+            const bool needed =
+                next == s || (sequential_ && next > s) || !order_ || !order_->Discardable(next);
             if (!Send(next, needed ? AVDISCARD_DEFAULT : AVDISCARD_NONREF)) return nullptr;
             fed_ = next;
         }
@@ -567,7 +571,18 @@ private:
                 continue;
             }
             auto key = static_cast<LONG>(pts);
+            out_high_ = std::max(out_high_, key);
             if (!sequential_ && key != target_) {
+                // The latest picture before the wanted one stands in for it
+                // should the wanted sample bring none.
+                if (!order_ && key < target_) {
+                    if (before_ == nullptr) before_ = av_frame_alloc();
+                    if (before_ != nullptr) {
+                        av_frame_unref(before_);
+                        av_frame_move_ref(before_, frame_);
+                        continue;
+                    }
+                }
                 av_frame_unref(frame_);
                 continue;
             }
@@ -591,6 +606,7 @@ private:
         for (auto& [k, f] : cache_)
             av_frame_free(&f);
         cache_.clear();
+        av_frame_free(&before_);
     }
 
     bool Convert(const AVFrame* f, const DibLayout& out, std::uint8_t* pixels) {
@@ -644,19 +660,31 @@ private:
         default:
             break;
         }
-        sws_ = sws_getCachedContext(sws_, f->width, f->height, format, out.width, out.height,
-                                    target, SWS_BICUBIC, nullptr, nullptr, nullptr);
-        if (sws_ == nullptr) return false;
-        if (format != static_cast<AVPixelFormat>(f->format) ||
-            f->color_range != AVCOL_RANGE_UNSPECIFIED) {
-            int* table = nullptr;
-            int* dst_table = nullptr;
-            int src_range = 0, dst_range = 0, brightness = 0, contrast = 0, saturation = 0;
-            if (sws_getColorspaceDetails(sws_, &table, &src_range, &dst_table, &dst_range,
-                                         &brightness, &contrast, &saturation) >= 0 &&
-                src_range != (full_range ? 1 : 0))
-                sws_setColorspaceDetails(sws_, table, full_range ? 1 : 0, dst_table, dst_range,
-                                         brightness, contrast, saturation);
+        SwsContext* sws =
+            sws_getCachedContext(sws_, f->width, f->height, format, out.width, out.height, target,
+                                 SWS_BICUBIC, nullptr, nullptr, nullptr);
+        if (sws == nullptr) return false;
+        if (sws != sws_) applied_table_ = nullptr;
+        sws_ = sws;
+        // As ffmpeg's own conversion does: the picture's colour matrix (BT.601
+        // when it names none) and its range; the scaler's bicubic default.
+        const int* table = sws_getCoefficients(
+            f->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : f->colorspace);
+        int* current = nullptr;
+        int* dst_table = nullptr;
+        int src_range = 0, dst_range = 0, brightness = 0, contrast = 0, saturation = 0;
+        if (sws_getColorspaceDetails(sws_, &current, &src_range, &dst_table, &dst_range,
+                                     &brightness, &contrast, &saturation) >= 0) {
+            const int range = format != static_cast<AVPixelFormat>(f->format) ||
+                                      f->color_range != AVCOL_RANGE_UNSPECIFIED
+                                  ? (full_range ? 1 : 0)
+                                  : src_range;
+            if (table != applied_table_ || range != applied_range_) {
+                sws_setColorspaceDetails(sws_, table, range, table, dst_range, brightness, contrast,
+                                         saturation);
+                applied_table_ = table;
+                applied_range_ = range;
+            }
         }
         const auto stride = static_cast<int>(dst_layout->stride);
         std::uint8_t* planes[4] = {dst_layout->top_down
@@ -678,6 +706,8 @@ private:
     AVFrame* frame_ = nullptr;
     AVPacket* packet_ = nullptr;
     SwsContext* sws_ = nullptr;
+    const int* applied_table_ = nullptr; // the colour matrix and range set on sws_
+    int applied_range_ = -1;
     std::unique_ptr<FrameOrder> order_;
     std::map<LONG, AVFrame*> cache_;
     std::vector<std::uint8_t> buffer_;
@@ -690,8 +720,14 @@ private:
     bool sequential_ = false;  // the last request followed the one before it
     bool drain_after_ = false; // the next request will start afresh anyway
     LONG fed_ = -1;
-    LONG target_ = -1;   // the sample being fetched
-    LONG last_rel_ = -1; // the position asked for last
+    LONG target_ = -1;          // the sample being fetched
+    LONG last_rel_ = -1;        // the position asked for last
+    LONG out_high_ = -1;        // the latest sample the decoder gave a picture of
+    AVFrame* before_ = nullptr; // the picture given last before the wanted one
+    std::vector<char> blank_;   // samples known to bring no picture
+    bool blank_hit_ = false;    // the last fetch found its sample brings none
+    LONG aim_from_ = -1;        // the last sample fed before the wanted one was set
+    bool delays_ = false;       // the decoder may hold pictures back
 };
 
 } // namespace

@@ -251,6 +251,7 @@ struct GetFrameStats {
     std::uint64_t frames_decoded = 0;   // pictures the codec produced
     std::uint64_t frames_converted = 0; // pictures written into the output DIB
     std::uint64_t restarts = 0;         // decodes started again at a key frame
+    std::uint64_t read_ahead = 0;       // frames a second decoder made ahead of time
 };
 
 class IGetFrame {
@@ -276,6 +277,10 @@ inline const BITMAPINFOHEADER* const AVIGETFRAMEF_BESTDISPLAYFMT =
 PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wanted);
 void* AVIStreamGetFrame(PGETFRAME decoder, LONG pos);
 HRESULT AVIStreamGetFrameClose(PGETFRAME decoder);
+// The decoder a frame decoder opened on a video stream would use:
+// "built-in" for uncompressed and RLE frames, otherwise libavcodec's name
+// for its decoder ("h264"); empty when there is none.
+std::string AVIStreamDecoderName(PAVISTREAM stream);
 
 // Compression options of a stream, as the options dialog fills them.
 struct AVICOMPRESSOPTIONS {
