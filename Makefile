@@ -9,7 +9,7 @@ BUILD_DIR := build-asan
 CMAKE_ARGS += -DLUM_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 endif
 
-.PHONY: all deps configure build test demo gui bench fuzz fuzz-smoke format clean
+.PHONY: all deps configure build test demo gui bench fuzz fuzz-smoke package format clean
 
 all: build
 
@@ -51,6 +51,12 @@ bench: deps
 	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target snapreel-cli lum_bench_getdib
 	bench/extract_vs_ffmpeg.sh $(BENCH_DIR)/src/app/snapreel-cli $(BENCH_DIR)/bench-media
+
+# The Debian package of both programs (CPack), in the build folder:
+# install it with apt-get install ./build/snapreel_*.deb
+package: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target snapreel snapreel-cli
+	cd $(BUILD_DIR) && cpack -G DEB
 
 SAMPLE ?= samples/snapreel-sample.avi
 STILLS ?= stills
