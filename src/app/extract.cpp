@@ -30,7 +30,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUsage =
     "usage: snapreel-cli extract INPUT... -o DIR [--level N] [--step N] [--report FILE]\n"
-    "                            [--jobs N] [--quiet]\n"
+    "                            [--format bmp|png|jpeg] [--quality Q] [--jobs N] [--quiet]\n"
     "\n"
     "Writes a still <index + 10000>.BMP whenever a visited frame's mean colour lies\n"
     "farther than the level from the last still's. One input writes into DIR, several\n"
@@ -40,6 +40,8 @@ constexpr const char* kUsage =
     "  --level N       trigger level (default 160)\n"
     "  --step N        frame step, at least 1 (default 60)\n"
     "  --report FILE   a CSV line for every visited frame\n"
+    "  --format F      bmp (default), png or jpeg; stills end in .BMP, .PNG or .JPG\n"
+    "  --quality Q     JPEG quality, 0 to 100 (default: the writer's, 75)\n"
     "  --jobs N        inputs extracted at once (default: the number of cores)\n"
     "  --quiet         print nothing but errors\n"
     "\n"
@@ -71,6 +73,8 @@ struct Options {
     std::string level = "160";
     std::string step = "60";
     std::string report;
+    TStillFormat format = TStillFormat::sfBmp;
+    int quality = -1;
     int jobs = 0;
     bool quiet = false;
 };
@@ -152,6 +156,8 @@ public:
     std::string LevelText() override { return options_.level; }
     std::string StepText() override { return options_.step; }
     std::string Directory() override { return folder_; }
+    TStillFormat StillFormat() override { return options_.format; }
+    int StillQuality() override { return options_.quality; }
 
     void ShowProgress(LONG maximum) override { progress_.Add(maximum); }
     void SetProgress(LONG index) override {
@@ -263,6 +269,22 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& o, bool&
             int step;
             if (!ParseCount(o.step, step) || step < 1)
                 return "--step needs an integer of at least 1";
+        } else if (a == "--format") {
+            std::string text;
+            if (!value(text)) return "missing value for --format";
+            if (text == "bmp")
+                o.format = TStillFormat::sfBmp;
+            else if (text == "png")
+                o.format = TStillFormat::sfPng;
+            else if (text == "jpeg" || text == "jpg")
+                o.format = TStillFormat::sfJpeg;
+            else
+                return "--format needs bmp, png or jpeg";
+        } else if (a == "--quality") {
+            std::string text;
+            if (!value(text)) return "missing value for --quality";
+            if (!ParseCount(text, o.quality) || o.quality < 0 || o.quality > 100)
+                return "--quality needs an integer from 0 to 100";
         } else if (a == "--report") {
             if (!value(o.report)) return "missing value for --report";
         } else if (a == "--jobs" || a == "-j") {
@@ -280,6 +302,7 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& o, bool&
     }
     if (o.inputs.empty()) return "no input";
     if (o.output.empty()) return "no output folder (-o DIR)";
+    if (o.quality >= 0 && o.format != TStillFormat::sfJpeg) return "--quality is for --format jpeg";
     return {};
 }
 

@@ -1,8 +1,11 @@
 #include "app/extraction.h"
 
+#include <QImage>
+#include <QImageWriter>
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -71,9 +74,29 @@ int StrToInt(const std::string& text) {
     return value;
 }
 
-std::string StillPath(const std::string& directory, LONG index) {
-    return directory + "/" + std::to_string(static_cast<long long>(index) + 10000) + ".BMP";
+std::string StillPath(const std::string& directory, LONG index, TStillFormat format) {
+    const char* extension = format == TStillFormat::sfPng    ? ".PNG"
+                            : format == TStillFormat::sfJpeg ? ".JPG"
+                                                             : ".BMP";
+    return directory + "/" + std::to_string(static_cast<long long>(index) + 10000) + extension;
 }
+
+namespace {
+
+// Writes a 24-bit frame bitmap as PNG or JPEG through Qt's image writers.
+void SaveImage(gdi::TBitmap& frame, const std::string& path, TStillFormat format, int quality) {
+    QImage image(frame.GetWidth(), frame.GetHeight(), QImage::Format_BGR888);
+    const auto row = static_cast<std::size_t>(frame.GetWidth()) * 3;
+    for (int y = 0; y < frame.GetHeight(); ++y)
+        std::memcpy(image.scanLine(y), frame.ScanLine(y), row);
+    QImageWriter writer(QString::fromStdString(path),
+                        format == TStillFormat::sfPng ? "png" : "jpeg");
+    if (format == TStillFormat::sfJpeg && quality >= 0) writer.setQuality(quality);
+    if (!writer.write(image))
+        throw EStreamError("Can't write \"" + path + "\": " + writer.errorString().toStdString());
+}
+
+} // namespace
 
 TExtractionResult ExtractStills(TLumAVIFile& file, TExtractionHost& host) {
     // Refusals first: a step below 1 would never end, an empty folder would
@@ -154,8 +177,12 @@ TExtractionResult ExtractStills(TLumAVIFile& file, TExtractionHost& host) {
                 prevGreen = record.green;
                 prevBlue = record.blue;
                 frame.SetPixelFormat(gdi::pf24bit);
-                record.file = StillPath(host.Directory(), index);
-                frame.SaveToFile(record.file);
+                const TStillFormat format = host.StillFormat();
+                record.file = StillPath(host.Directory(), index, format);
+                if (format == TStillFormat::sfBmp)
+                    frame.SaveToFile(record.file);
+                else
+                    SaveImage(frame, record.file, format, host.StillQuality());
                 record.written = true;
                 ++result.written;
             }

@@ -25,6 +25,10 @@ public:
     using Exception::Exception;
 };
 
+// The file format of the stills. The window writes BMP; the command line
+// may ask for PNG or JPEG, written through Qt's image writers.
+enum class TStillFormat { sfBmp, sfPng, sfJpeg };
+
 // One visited frame, as measured.
 struct TFrameRecord {
     LONG index = 0;
@@ -65,6 +69,11 @@ public:
     // DIB_DIBToBitmap and releases the palette made with it.
     virtual HBITMAP ConvertFrame(const TBitmapInfoHeader* dib);
 
+    // The format of the stills, and for JPEG its quality (0 to 100, or -1
+    // for the writer's default).
+    virtual TStillFormat StillFormat() { return TStillFormat::sfBmp; }
+    virtual int StillQuality() { return -1; }
+
     // The wait cursor from the start of reading to the end of the run.
     virtual void SetBusy(bool /*busy*/) {}
     // The gauge: its maximum set, its progress put to 0 and then shown;
@@ -82,8 +91,10 @@ public:
 // Raises EConvertError ("'x' is not a valid integer value") otherwise.
 int StrToInt(const std::string& text);
 
-// The still's path for a frame: Directory, "/", index + 10000, ".BMP".
-std::string StillPath(const std::string& directory, LONG index);
+// The still's path for a frame: Directory, "/", index + 10000, then ".BMP"
+// (".PNG", ".JPG" for those formats).
+std::string StillPath(const std::string& directory, LONG index,
+                      TStillFormat format = TStillFormat::sfBmp);
 
 // Runs the extraction on File's first video stream. Raises
 // EExtractionRefused when the step text is an integer below 1 or the

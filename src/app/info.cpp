@@ -6,6 +6,7 @@
 
 #include "app/cli.h"
 #include "platform/vfw/riff.h"
+#include "platform/vfw/vfw.h"
 #include "video/lumavi.h"
 
 namespace lum::app {
@@ -76,6 +77,9 @@ Fields Describe(TLumAVIStream& s) {
                   std::abs(static_cast<long long>(static_cast<LONG>(GetLE32(&fmt[8])))));
         AddNumber(f, "bit_count", GetLE16(&fmt[14]));
         AddText(f, "compression", FourCCText(GetLE32(&fmt[16])));
+        // What decodes the frames, so a stream that does not can be told.
+        const std::string codec = platform::vfw::AVIStreamDecoderName(s.GetPStream());
+        AddText(f, "codec", codec.empty() ? "none" : codec);
     } else if (type == stAudio && fmt.size() >= 16) {
         AddNumber(f, "format_tag", GetLE16(&fmt[0]));
         AddNumber(f, "channels", GetLE16(&fmt[2]));

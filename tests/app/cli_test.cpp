@@ -70,7 +70,8 @@ TEST(SnapreelCli, InfoDescribesEveryStream) {
               "0 type=\"vids\" handler=\"DIB \" name=\"\" start=0 length=12 scale=1 rate=25 "
               "sample_size=0 suggested_buffer_size=" +
                   std::to_string(largest) +
-                  " key_frames=3 width=32 height=24 bit_count=24 compression=\"DIB \"\n"
+                  " key_frames=3 width=32 height=24 bit_count=24 compression=\"DIB \" "
+                  "codec=\"none\"\n"
                   "1 type=\"auds\" handler=\"None\" name=\"\" start=0 length=3840 scale=4 "
                   "rate=32000 sample_size=4 suggested_buffer_size=1280 key_frames=3840 "
                   "format_tag=1 channels=2 samples_per_sec=8000 bits_per_sample=16 "

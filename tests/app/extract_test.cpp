@@ -3,6 +3,7 @@
 // cannot be had or fail midway, and parallel runs writing what serial ones do.
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -61,6 +62,11 @@ TEST(SnapreelCliExtract, UsageErrorsExitOneWithTheUsage) {
         {"a.avi", "-o", "out", "--level"},
         {"a.avi", "-o", "out", "--jobs", "0"},
         {"a.avi", "-o", "out", "--fast"},
+        {"a.avi", "-o", "out", "--format", "gif"},
+        {"a.avi", "-o", "out", "--format"},
+        {"a.avi", "-o", "out", "--format", "jpeg", "--quality", "101"},
+        {"a.avi", "-o", "out", "--format", "jpeg", "--quality", "-1"},
+        {"a.avi", "-o", "out", "--quality", "80"}, // quality is for JPEG
     };
     for (const auto& args : bad) {
         Result r = Extract(args);
@@ -203,3 +209,53 @@ TEST(SnapreelCliExtract, BundledSampleGivesAStillPerScene) {
 }
 
 } // namespace
+
+// PNG and JPEG stills through Qt's image writers: the same frames as BMP,
+// named by the same rule with their own extension; PNG keeps the pixels.
+TEST(SnapreelCliExtract, PngAndJpegStills) {
+    lum::test::TempDir tmp;
+    const std::string clip = tmp.File("clip.avi");
+    // Frames 0 to 49 red, then a left half of blue and a right half of white.
+    lum::apptest::WriteAvi(clip, 100, 16, 12, [](int frame, int x, int) {
+        if (frame < 50) return Rgb{200, 0, 0};
+        return x < 8 ? Rgb{0, 0, 255} : Rgb{255, 255, 255};
+    });
+    const fs::path bmp = tmp.Path() / "bmp", png = tmp.Path() / "png", jpeg = tmp.Path() / "jpeg";
+    ASSERT_EQ(Extract({clip, "-o", bmp.string(), "--step", "10", "-q"}).status, 0);
+    ASSERT_EQ(Extract({clip, "-o", png.string(), "--step", "10", "-q", "--format", "png"}).status,
+              0);
+    Result r =
+        Extract({clip, "-o", jpeg.string(), "--step", "10", "--format", "jpeg", "--quality", "95"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Bmps(bmp), (std::vector<std::string>{"10000.BMP", "10050.BMP"}));
+    EXPECT_EQ(Bmps(png), (std::vector<std::string>{"10000.PNG", "10050.PNG"}));
+    EXPECT_EQ(Bmps(jpeg), (std::vector<std::string>{"10000.JPG", "10050.JPG"}));
+
+    const lum::apptest::Bmp reference = lum::apptest::ReadBmp((bmp / "10050.BMP").string());
+    ASSERT_TRUE(reference.ok);
+    QImage lossless((png / "10050.PNG").c_str(), "png");
+    ASSERT_EQ(lossless.width(), 16);
+    ASSERT_EQ(lossless.height(), 12);
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const QRgb p = lossless.pixel(x, y);
+            const Rgb want = reference.Pixel(x, y);
+            ASSERT_EQ((Rgb{static_cast<std::uint8_t>(qRed(p)), static_cast<std::uint8_t>(qGreen(p)),
+                           static_cast<std::uint8_t>(qBlue(p))}),
+                      want)
+                << x << "," << y;
+        }
+    QImage lossy((jpeg / "10050.JPG").c_str(), "jpeg");
+    ASSERT_EQ(lossy.size(), QSize(16, 12));
+    // Away from the edge between the halves, JPEG keeps the colours close.
+    EXPECT_LE(std::abs(qBlue(lossy.pixel(1, 6)) - 255) + qRed(lossy.pixel(1, 6)), 24);
+    EXPECT_GE(qRed(lossy.pixel(14, 6)), 235);
+    EXPECT_GE(qGreen(lossy.pixel(14, 6)), 235);
+    // A lower quality makes a smaller file.
+    const fs::path rough = tmp.Path() / "rough";
+    ASSERT_EQ(Extract({clip, "-o", rough.string(), "--step", "10", "-q", "--format", "jpeg",
+                       "--quality", "5"})
+                  .status,
+              0);
+    EXPECT_LT(fs::file_size(rough / "10050.JPG"), fs::file_size(jpeg / "10050.JPG"));
+}
