@@ -52,6 +52,7 @@ const std::vector<Recipe>& AviRecipes() {
 
 const std::vector<Recipe>& FrameRecipes() {
     const std::string src = "-f lavfi -i testsrc=size=160x120:rate=25 -t 3 ";
+    const std::string small = "-f lavfi -i testsrc=size=64x48:rate=25 -t 3 ";
     static const std::vector<Recipe> recipes = {
         {"FrameRaw24", src + "-c:v rawvideo -pix_fmt bgr24", "avi"},
         {"FrameRaw32", src + "-c:v rawvideo -pix_fmt bgra", "avi"},
@@ -72,6 +73,22 @@ const std::vector<Recipe>& FrameRecipes() {
         {"FrameZmbv", src + "-c:v zmbv", "avi"},
         {"FrameDv", "-f lavfi -i testsrc=size=720x576:rate=25 -t 3 -c:v dvvideo -pix_fmt yuv420p",
          "avi"},
+        // Tags and codecs that only libavformat's tables name.
+        {"FrameH264Smv2", src + "-c:v libx264 -bf 2 -g 12 -vtag SMV2", "avi"},
+        {"FrameMpeg2", src + "-c:v mpeg2video -bf 2 -g 12", "avi"},
+        {"FramePng", src + "-c:v png", "avi"},
+        {"FrameCfhd", small + "-c:v cfhd -pix_fmt yuv422p10le -quality 12", "avi"},
+        // Xvid's packed B-frames: an anchor and a B picture in one sample.
+        {"FrameXvidPacked", src + "-c:v libxvid -bf 2 -g 25", "avi"},
+        // Pixel formats the decoders hand out, each converted as ffmpeg does.
+        {"FrameMjpeg422", src + "-c:v mjpeg -pix_fmt yuvj422p -q:v 3", "avi"},
+        {"FrameMjpeg444", src + "-c:v mjpeg -pix_fmt yuvj444p -q:v 3", "avi"},
+        {"FrameYuy2", small + "-c:v rawvideo -pix_fmt yuyv422", "avi"},
+        {"FrameFfv1Yuv444", src + "-c:v ffv1 -pix_fmt yuv444p", "avi"},
+        {"FrameFfv1Yuv410", src + "-c:v ffv1 -pix_fmt yuv410p", "avi"},
+        {"FrameFfv1Yuv420p10", src + "-c:v ffv1 -pix_fmt yuv420p10le", "avi"},
+        {"FrameFfv1Gray", src + "-c:v ffv1 -pix_fmt gray", "avi"},
+        {"FrameFfv1Gbrp", src + "-c:v ffv1 -pix_fmt gbrp", "avi"},
     };
     return recipes;
 }

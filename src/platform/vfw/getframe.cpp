@@ -241,6 +241,9 @@ private:
         const bool even = step >= 2 && step == step_;
         step_ = step;
         if (even && ReadAheadPossible()) {
+            // Threaded as the caller's decoder is, so that it decodes its runs
+            // with the very same work (frame threads change when pictures
+            // come out, and so what a run decodes at its edges).
             if (auto twin = MakeLavCodec(facts_)) {
                 ahead_ =
                     std::make_unique<ReadAhead>(std::move(twin), out_, rel, step, facts_.length);

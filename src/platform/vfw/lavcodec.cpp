@@ -660,14 +660,13 @@ private:
         default:
             break;
         }
-        SwsContext* sws =
-            sws_getCachedContext(sws_, f->width, f->height, format, out.width, out.height, target,
-                                 SWS_BICUBIC, nullptr, nullptr, nullptr);
-        if (sws == nullptr) return false;
-        if (sws != sws_) applied_table_ = nullptr;
-        sws_ = sws;
+        sws_ = sws_getCachedContext(sws_, f->width, f->height, format, out.width, out.height,
+                                    target, SWS_BICUBIC, nullptr, nullptr, nullptr);
+        if (sws_ == nullptr) return false;
         // As ffmpeg's own conversion does: the picture's colour matrix (BT.601
-        // when it names none) and its range; the scaler's bicubic default.
+        // when it names none) and its range, set again for every picture
+        // (the scaler does not keep them from one picture to the next for
+        // every format), and the scaler's bicubic default.
         const int* table = sws_getCoefficients(
             f->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : f->colorspace);
         int* current = nullptr;
@@ -675,16 +674,10 @@ private:
         int src_range = 0, dst_range = 0, brightness = 0, contrast = 0, saturation = 0;
         if (sws_getColorspaceDetails(sws_, &current, &src_range, &dst_table, &dst_range,
                                      &brightness, &contrast, &saturation) >= 0) {
-            const int range = format != static_cast<AVPixelFormat>(f->format) ||
-                                      f->color_range != AVCOL_RANGE_UNSPECIFIED
-                                  ? (full_range ? 1 : 0)
-                                  : src_range;
-            if (table != applied_table_ || range != applied_range_) {
-                sws_setColorspaceDetails(sws_, table, range, table, dst_range, brightness, contrast,
-                                         saturation);
-                applied_table_ = table;
-                applied_range_ = range;
-            }
+            const bool ranged = format != static_cast<AVPixelFormat>(f->format) ||
+                                f->color_range != AVCOL_RANGE_UNSPECIFIED;
+            sws_setColorspaceDetails(sws_, table, ranged ? (full_range ? 1 : 0) : src_range, table,
+                                     dst_range, brightness, contrast, saturation);
         }
         const auto stride = static_cast<int>(dst_layout->stride);
         std::uint8_t* planes[4] = {dst_layout->top_down
@@ -706,8 +699,6 @@ private:
     AVFrame* frame_ = nullptr;
     AVPacket* packet_ = nullptr;
     SwsContext* sws_ = nullptr;
-    const int* applied_table_ = nullptr; // the colour matrix and range set on sws_
-    int applied_range_ = -1;
     std::unique_ptr<FrameOrder> order_;
     std::map<LONG, AVFrame*> cache_;
     std::vector<std::uint8_t> buffer_;

@@ -12,9 +12,10 @@ GetFrameStats Minus(const GetFrameStats& a, const GetFrameStats& b) {
             a.restarts - b.restarts, 0};
 }
 
-// Pictures held for the caller: enough for a run of a long interval, never
-// more than about 16 MB.
-constexpr std::size_t kHeldBytes = 16u << 20;
+// Pictures decoded ahead and held for the caller: about 6 MB of them (two
+// at 1280 x 720), so that reading ahead costs little more memory than the
+// second decoder itself.
+constexpr std::size_t kHeldBytes = 6u << 20;
 
 } // namespace
 
