@@ -243,10 +243,10 @@ TEST_P(ReorderedFile, EveryFrameInAnyOrderIsFfmpegsFrame) {
 INSTANTIATE_TEST_SUITE_P(Codecs, ReorderedFile, ::testing::ValuesIn(ReorderedRecipes()),
                          [](const auto& info) { return info.param.name; });
 
-// A walk in even steps through intervals of many frames is read ahead on a
-// second decoder: the same pictures, and the same counts of what was
-// decoded, as one decoder gives alone; a walk that changes its step on the
-// way still gets the right pictures.
+// A walk in even steps through intervals of many frames, or through key
+// frames only, is read ahead on a second decoder: the same pictures, and the same counts of what
+// was decoded, as one decoder gives alone; a walk that changes its step on the way still gets the
+// right pictures.
 namespace {
 
 struct Walked {
@@ -293,6 +293,8 @@ TEST(ReadAhead, SamePicturesAndWorkAsOneDecoder) {
           Recipe{"WalkXvid",
                  "-f lavfi -i testsrc=size=160x120:rate=25 -t 12 -c:v libxvid "
                  "-bf 2 -g 40",
+                 "avi"},
+          Recipe{"WalkMjpeg", "-f lavfi -i testsrc=size=160x120:rate=25 -t 12 -c:v mjpeg",
                  "avi"}}) {
         SCOPED_TRACE(r.name);
         const std::string path = MediaFile(r);

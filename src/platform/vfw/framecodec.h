@@ -47,8 +47,8 @@ public:
     virtual bool Decode(LONG rel, DibLayout& out, std::uint8_t* pixels) = 0;
     const GetFrameStats& Stats() const { return stats_; }
 
-    // For reading ahead on a twin of the codec. Whether the codec's walks
-    // have key-frame intervals worth decoding side by side.
+    // For reading ahead on a twin of the codec. Whether a twin can decode
+    // the runs of a walk that start afresh beside this one.
     virtual bool CanReadAhead() const { return false; }
     // Whether fetching Rel right after Previous, in a walk of that step,
     // starts afresh from a key frame whatever was decoded before: then a

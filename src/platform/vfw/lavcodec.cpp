@@ -358,15 +358,23 @@ public:
     const DibLayout& Native() const override { return native_; }
     DibLayout BestOutput() const override { return native_; }
 
-    bool CanReadAhead() const override { return !all_key_; }
+    bool CanReadAhead() const override { return true; }
 
-    void Follow(LONG previous) override { last_rel_ = previous; }
+    void Follow(LONG previous) override {
+        last_rel_ = previous;
+        // Key frames carry nothing from one to the next: a twin that has
+        // decoded nothing yet goes on as though it had decoded Previous,
+        // as the caller's decoder would, without starting again.
+        if (all_key_ && fed_ < 0) fed_ = std::max<LONG>(SampleOf(previous), -1);
+    }
 
-    // Mirrors Decode and Fetch: after Previous the decoder is drained when
-    // Rel lies behind a key frame past Previous's sample, and starts again
-    // when Rel's key frame is more than the next sample.
+    // Mirrors Decode and Fetch: a stream of key frames starts every frame
+    // afresh; otherwise the decoder is drained after Previous when Rel lies
+    // behind a key frame past Previous's sample, and starts again when
+    // Rel's key frame is more than the next sample.
     bool Independent(LONG previous, LONG rel) override {
         if (previous < 0 || rel - previous < 2 || rel >= facts_.length) return false;
+        if (all_key_) return true;
         const LONG before = SampleOf(previous);
         const LONG sample = SampleOf(rel);
         if (before < 0 || sample < 0 || facts_.PrevKey(rel) <= before) return false;

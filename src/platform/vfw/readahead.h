@@ -1,7 +1,8 @@
 // Reading ahead for a walk in even steps. A walk through a stream with long
 // key-frame intervals decodes each interval's requested frames from its key
-// frame on, one interval after the other; intervals that start afresh (the
-// codec tells which) do not depend on each other. So a second instance of
+// frame on, one interval after the other (a stream of key frames only, one
+// frame after the other); runs of requests that start afresh (the codec
+// tells which) do not depend on each other. So a second instance of
 // the codec, on a thread of its own, decodes every other run of such
 // requests while the caller's codec decodes the runs between, and hands its
 // pictures over in request order. Each run is decoded by its codec exactly
