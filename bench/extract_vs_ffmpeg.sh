@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# Extraction speed against ffmpeg's select filter on three 1280x720 inputs of
-# 3000 frames (MJPEG, MPEG-4 ASP with two B-frames, H.264 with three
-# B-frames). Each tool runs alternately RUNS times per input; the script
-# prints the median wall time of each, their ratio, and each one's peak
-# memory (largest resident set over the runs), and how many of the stills
-# have the pixels of ffmpeg's picture of the same frame.
+# Extraction speed against ffmpeg's select filter on 1280x720 inputs of 3000
+# frames: MJPEG; MPEG-4 ASP with two B-frames and a key frame every 12
+# frames (the encoder's default) or every 250 (as cameras write it); H.264
+# with three B-frames at x264's default and at a fixed interval of 250. Each
+# tool runs alternately RUNS times per input; the script prints the median
+# wall time and CPU time (user + system) of each, the ratio of the wall
+# times, each one's peak memory (largest resident set over the runs), and
+# how many of the stills have the pixels of ffmpeg's picture of the same
+# frame. Inputs with a target ratio say whether it was met. The machine's
+# load average is printed first: other work on it slows both tools.
 #
 # usage: bench/extract_vs_ffmpeg.sh [SNAPREEL-CLI] [MEDIA-DIR]
 #   RUNS=n   runs per tool and input (default 3, at least 3)
-#   ONLY=x   only the inputs whose name contains x (mjpeg, mpeg4, h264)
+#   ONLY=x   only the inputs whose name contains x (mjpeg, mpeg4, h264, g250)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -41,7 +45,7 @@ make_input() { # name, encoder arguments...
     printf '%s\n' "$out"
 }
 
-# Runs a command under /usr/bin/time -v; prints "seconds kilobytes".
+# Runs a command under /usr/bin/time -v; prints "seconds cpu-seconds kilobytes".
 measure() {
     local log
     log=$(mktemp)
@@ -56,42 +60,53 @@ measure() {
             n = split($2, p, ":"); s = 0
             for (i = 1; i <= n; i++) s = s * 60 + p[i]
         }
+        /User time \(seconds\)/ { c += $2 }
+        /System time \(seconds\)/ { c += $2 }
         /Maximum resident set size/ { m = $2 }
-        END { printf "%.3f %d\n", s, m }' "$log"
+        END { printf "%.3f %.3f %d\n", s, c, m }' "$log"
     rm -f "$log"
 }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 largest() { sort -g | tail -n 1; }
 
+# name:target ratio (or -):encoder arguments
 inputs=(
-    "mjpeg:-c:v mjpeg -q:v 3 -pix_fmt yuvj420p"
-    "mpeg4:-c:v mpeg4 -vtag XVID -bf 2 -q:v 4"
-    "h264:-c:v libx264 -preset medium -bf 3 -pix_fmt yuv420p"
+    "mjpeg:0.03:-c:v mjpeg -q:v 3 -pix_fmt yuvj420p"
+    "mpeg4:-:-c:v mpeg4 -vtag XVID -bf 2 -q:v 4"
+    "h264:-:-c:v libx264 -preset medium -bf 3 -pix_fmt yuv420p"
+    "mpeg4-g250:0.35:-c:v mpeg4 -vtag XVID -bf 2 -q:v 4 -g 250"
+    "h264-g250:0.5:-c:v libx264 -preset medium -bf 3 -g 250 -pix_fmt yuv420p"
 )
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-printf 'runs per tool: %d, %s, %d cores\n' "$runs" "$(ffmpeg -version | head -n 1 | cut -d' ' -f1-3)" "$(nproc)"
-printf '%-6s %12s %12s %7s %13s %13s %6s %6s %6s\n' input snapreel_s ffmpeg_s ratio snapreel_kB ffmpeg_kB stills same bmps
+printf 'runs per tool: %d, %s, %d cores, load average %s\n' "$runs" \
+    "$(ffmpeg -version | head -n 1 | cut -d' ' -f1-3)" "$(nproc)" "$(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-10s %10s %10s %9s %9s %7s %11s %11s %6s %6s %6s  %s\n' input snapreel_s ffmpeg_s \
+    snap_cpu_s ffm_cpu_s ratio snapreel_kB ffmpeg_kB stills same bmps target
 for entry in "${inputs[@]}"; do
     name=${entry%%:*}
+    rest=${entry#*:}
+    target=${rest%%:*}
     [[ -z $only || $name == *"$only"* ]] || continue
-    read -r -a enc <<<"${entry#*:}"
+    read -r -a enc <<<"${rest#*:}"
     input=$(make_input "$name" "${enc[@]}")
-    ours_t=() ours_m=() theirs_t=() theirs_m=()
+    ours_t=() ours_c=() ours_m=() theirs_t=() theirs_c=() theirs_m=()
     for ((r = 0; r < runs; r++)); do
         rm -rf "$work/ours" "$work/theirs"
         mkdir -p "$work/ours" "$work/theirs"
-        read -r t m < <(measure "$cli" extract "$input" -o "$work/ours" --quiet --step 60 --level 160)
-        ours_t+=("$t") ours_m+=("$m")
-        read -r t m < <(measure ffmpeg -nostdin -loglevel error -y -i "$input" \
+        read -r t c m < <(measure "$cli" extract "$input" -o "$work/ours" --quiet --step 60 --level 160)
+        ours_t+=("$t") ours_c+=("$c") ours_m+=("$m")
+        read -r t c m < <(measure ffmpeg -nostdin -loglevel error -y -i "$input" \
             -vf 'select=not(mod(n\,60))' -vsync 0 "$work/theirs/out%d.bmp")
-        theirs_t+=("$t") theirs_m+=("$m")
+        theirs_t+=("$t") theirs_c+=("$c") theirs_m+=("$m")
     done
     ot=$(printf '%s\n' "${ours_t[@]}" | median)
     tt=$(printf '%s\n' "${theirs_t[@]}" | median)
+    oc=$(printf '%s\n' "${ours_c[@]}" | median)
+    tc=$(printf '%s\n' "${theirs_c[@]}" | median)
     om=$(printf '%s\n' "${ours_m[@]}" | largest)
     tm=$(printf '%s\n' "${theirs_m[@]}" | largest)
     stills=$(find "$work/ours" -name '*.BMP' | wc -l)
@@ -107,8 +122,14 @@ for entry in "${inputs[@]}"; do
         [[ -e $theirs ]] && cmp -s <(tail -c "$size" "$still") <(tail -c "$size" "$theirs") &&
             same=$((same + 1))
     done
-    printf '%-6s %12.3f %12.3f %7.3f %13d %13d %6d %6d %6d\n' "$name" "$ot" "$tt" \
-        "$(awk -v a="$ot" -v b="$tt" 'BEGIN { print (b > 0) ? a / b : 0 }')" "$om" "$tm" "$stills" \
-        "$same" "$bmps"
-    printf '       snapreel runs: %s\n       ffmpeg runs:   %s\n' "${ours_t[*]}" "${theirs_t[*]}"
+    ratio=$(awk -v a="$ot" -v b="$tt" 'BEGIN { printf "%.3f", (b > 0) ? a / b : 0 }')
+    verdict=""
+    if [[ $target != - ]]; then
+        verdict=$(awk -v r="$ratio" -v t="$target" -v om="$om" -v tm="$tm" 'BEGIN {
+            printf "<= %s: %s; memory %s", t, (r <= t) ? "met" : "NOT met", (om <= tm) ? "met" : "NOT met" }')
+    fi
+    printf '%-10s %10.3f %10.3f %9.3f %9.3f %7.3f %11d %11d %6d %6d %6d  %s\n' "$name" "$ot" "$tt" \
+        "$oc" "$tc" "$ratio" "$om" "$tm" "$stills" "$same" "$bmps" "$verdict"
+    printf '           snapreel runs: %s (cpu %s)\n           ffmpeg runs:   %s (cpu %s)\n' \
+        "${ours_t[*]}" "${ours_c[*]}" "${theirs_t[*]}" "${theirs_c[*]}"
 done
