@@ -40,4 +40,19 @@ void SetEventPump(std::function<bool()> pump);
 void SetApplicationTerminated(bool terminated);
 bool ApplicationTerminated();
 
+// Blocks the calling thread until Done returns true, or TimeoutMs pass (a
+// negative timeout waits without end); true when Done held. On the main
+// thread the queue is drained while waiting, so a thread that is itself
+// waiting for the main thread (RunOnMainThread) is served and the two never
+// deadlock. Done is called without the queue's lock held; whoever makes it
+// true calls WakeWaiters afterwards.
+bool WaitDraining(const std::function<bool()>& done, int timeout_ms = -1);
+void WakeWaiters();
+
+// Runs Task on the main thread and returns after it ran. On the main thread
+// it runs at once; elsewhere it is queued and the caller waits. An exception
+// escaping the task is raised again in the caller. False, and the task never
+// runs, when the application terminates before the main thread reached it.
+bool RunOnMainThread(const MainThreadTask& task);
+
 } // namespace lum::platform

@@ -25,7 +25,9 @@ constexpr FOURCC MakeFourCC(char a, char b, char c, char d) {
            (static_cast<FOURCC>(static_cast<BYTE>(c)) << 16) |
            (static_cast<FOURCC>(static_cast<BYTE>(d)) << 24);
 }
-constexpr FOURCC MakeFourCC(const char (&s)[5]) { return MakeFourCC(s[0], s[1], s[2], s[3]); }
+constexpr FOURCC MakeFourCC(const char (&s)[5]) {
+    return MakeFourCC(s[0], s[1], s[2], s[3]);
+}
 
 struct POINT {
     LONG x = 0;
@@ -136,6 +138,27 @@ struct WAVEFORMATEX {
 };
 #pragma pack(pop)
 
+// One buffer of wave audio as it travels to and from a wave device and along
+// the sound chain: the platform's natural (unpacked) layout. A producer fills
+// lpData and sets dwBytesRecorded; dwBufferLength is the room in lpData.
+struct WAVEHDR {
+    char* lpData;
+    DWORD dwBufferLength;
+    DWORD dwBytesRecorded;
+    std::uintptr_t dwUser;
+    DWORD dwFlags;
+    DWORD dwLoops;
+    WAVEHDR* lpNext;
+    std::uintptr_t reserved;
+};
+
+// Flags of WAVEHDR.dwFlags.
+constexpr DWORD WHDR_DONE = 0x00000001;      // the device is finished with it
+constexpr DWORD WHDR_PREPARED = 0x00000002;  // prepared for the device
+constexpr DWORD WHDR_BEGINLOOP = 0x00000004; // first buffer of a loop
+constexpr DWORD WHDR_ENDLOOP = 0x00000008;   // last buffer of a loop
+constexpr DWORD WHDR_INQUEUE = 0x00000010;   // queued at the device
+
 // Compression codes of BITMAPINFOHEADER.
 constexpr DWORD BI_RGB = 0;
 constexpr DWORD BI_RLE8 = 1;
@@ -158,5 +181,10 @@ static_assert(sizeof(BITMAPFILEHEADER) == 14);
 static_assert(sizeof(RGBQUAD) == 4);
 static_assert(sizeof(WAVEFORMATEX) == 18);
 static_assert(sizeof(PCMWAVEFORMAT) == 16);
+// The wave header's layout on 64-bit builds, as the platform publishes it.
+static_assert(sizeof(void*) != 8 ||
+              (offsetof(WAVEHDR, dwBufferLength) == 8 && offsetof(WAVEHDR, dwUser) == 16 &&
+               offsetof(WAVEHDR, dwFlags) == 24 && offsetof(WAVEHDR, dwLoops) == 28 &&
+               offsetof(WAVEHDR, lpNext) == 32 && sizeof(WAVEHDR) == 48));
 
 } // namespace lum::platform
