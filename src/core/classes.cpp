@@ -14,7 +14,9 @@ void TPersistent::Assign(const TPersistent* source) {
     source->AssignTo(this);
 }
 
-void TPersistent::AssignTo(TPersistent* dest) const { dest->AssignError(this); }
+void TPersistent::AssignTo(TPersistent* dest) const {
+    dest->AssignError(this);
+}
 
 void TPersistent::AssignError(const TPersistent* source) const {
     std::string from = source ? source->ClassName() : "nil";
@@ -36,6 +38,8 @@ TComponent::TComponent(TComponent* owner) : owner_(owner) {
 }
 
 TComponent::~TComponent() {
+    Destroying();
+    RemoveFreeNotifications();
     // Owned components go last-created first, as the framework does.
     while (!components_.empty()) {
         TComponent* c = components_.back();
@@ -51,8 +55,84 @@ TComponent* TComponent::GetComponents(int index) const {
     return components_[static_cast<std::size_t>(index)];
 }
 
+bool TComponent::LoadingOrDestroying() const {
+    return state_.Contains(csLoading) || state_.Contains(csReading) ||
+           state_.Contains(csDestroying);
+}
+
+void TComponent::SetDesigning(bool value) {
+    if (value)
+        state_.Include(csDesigning);
+    else
+        state_.Exclude(csDesigning);
+}
+
+void TComponent::BeginLoad() {
+    state_.Include(csLoading);
+    state_.Include(csReading);
+}
+
+void TComponent::EndLoad() {
+    state_.Exclude(csReading);
+    Loaded();
+}
+
+void TComponent::Loaded() {
+    state_.Exclude(csLoading);
+}
+
+void TComponent::Destroying() {
+    if (state_.Contains(csDestroying)) return;
+    state_.Include(csDestroying);
+    for (TComponent* c : components_)
+        c->Destroying();
+}
+
+void TComponent::FreeNotification(TComponent* component) {
+    if (component == nullptr || component == this) return;
+    auto add = [](std::vector<TComponent*>& list, TComponent* c) {
+        if (std::find(list.begin(), list.end(), c) == list.end()) list.push_back(c);
+    };
+    add(free_notifies_, component);
+    add(component->free_notifies_, this);
+}
+
+void TComponent::RemoveFreeNotification(TComponent* component) {
+    if (component == nullptr) return;
+    auto drop = [](std::vector<TComponent*>& list, TComponent* c) {
+        list.erase(std::remove(list.begin(), list.end(), c), list.end());
+    };
+    drop(free_notifies_, component);
+    drop(component->free_notifies_, this);
+}
+
+void TComponent::RemoveFreeNotifications() {
+    // Each round takes one partner off both lists before telling it, so a
+    // partner that frees others from its Notification cannot be told twice.
+    while (!free_notifies_.empty()) {
+        TComponent* c = free_notifies_.back();
+        RemoveFreeNotification(c);
+        c->Notification(this, opRemove);
+    }
+}
+
+void TComponent::Notification(TComponent* component, TOperation operation) {
+    if (operation == opRemove) RemoveFreeNotification(component);
+    // By index from the end: a handler may free owned components.
+    for (std::size_t i = components_.size(); i > 0; --i) {
+        if (i > components_.size()) continue;
+        components_[i - 1]->Notification(component, operation);
+    }
+}
+
+void TComponent::Insert(TComponent* c) {
+    components_.push_back(c);
+    Notification(c, opInsert);
+}
+
 void TComponent::Remove(TComponent* c) {
     components_.erase(std::remove(components_.begin(), components_.end(), c), components_.end());
+    Notification(c, opRemove);
 }
 
 } // namespace lum
