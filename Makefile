@@ -9,7 +9,15 @@ BUILD_DIR := build-asan
 CMAKE_ARGS += -DLUM_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 endif
 
-.PHONY: all deps configure build test demo gui bench fuzz fuzz-smoke package format clean
+# ThreadSanitizer: `make test SANITIZE=thread` builds into build-tsan.
+TSAN_FLAGS := -fsanitize=thread -fno-omit-frame-pointer
+ifeq ($(SANITIZE),thread)
+BUILD_DIR := build-tsan
+CMAKE_ARGS += "-DCMAKE_C_FLAGS=$(TSAN_FLAGS)" "-DCMAKE_CXX_FLAGS=$(TSAN_FLAGS)" \
+	"-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread"
+endif
+
+.PHONY: all deps configure build test demo gui bench bench-chain fuzz fuzz-smoke package format clean
 
 all: build
 
@@ -58,6 +66,12 @@ package: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target snapreel snapreel-cli
 	cd $(BUILD_DIR) && cpack -G DEB
 
+# The sound chain: the cost of one buffer through 1, 4 and 16 members.
+bench-chain: deps
+	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target lum_bench_chain
+	$(BENCH_DIR)/bench/lum_bench_chain
+
 SAMPLE ?= samples/snapreel-sample.avi
 STILLS ?= stills
 
@@ -77,4 +91,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan build-fuzz build-bench
+	rm -rf build build-asan build-tsan build-fuzz build-bench

@@ -23,34 +23,14 @@ public:
     Logged(std::string name, Log* log, TComponent* owner = nullptr)
         : Base(owner), name_(std::move(name)), log_(log) {}
 
-    void Opened() override {
-        Note("Opened");
-        Base::Opened();
-    }
-    void Closed() override {
-        Note("Closed");
-        Base::Closed();
-    }
-    void Started() override {
-        Note("Started");
-        Base::Started();
-    }
-    void Paused() override {
-        Note("Paused");
-        Base::Paused();
-    }
-    void Restarted() override {
-        Note("Restarted");
-        Base::Restarted();
-    }
-    void Stopped() override {
-        Note("Stopped");
-        Base::Stopped();
-    }
-    void Reseting() override {
-        Note("Reseting");
-        Base::Reseting();
-    }
+    // Each call is logged on entry, before the member acts on it.
+    void Opened() override { Note("Opened"), Base::Opened(); }
+    void Closed() override { Note("Closed"), Base::Closed(); }
+    void Started() override { Note("Started"), Base::Started(); }
+    void Paused() override { Note("Paused"), Base::Paused(); }
+    void Restarted() override { Note("Restarted"), Base::Restarted(); }
+    void Stopped() override { Note("Stopped"), Base::Stopped(); }
+    void Reseting() override { Note("Reseting"), Base::Reseting(); }
     void ChangePWaveFormat(const platform::WAVEFORMATEX* f) override {
         ++format_changes;
         Base::ChangePWaveFormat(f);

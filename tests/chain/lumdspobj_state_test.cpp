@@ -12,24 +12,6 @@ using test::Log;
 using test::Member;
 using test::Sound;
 
-TEST(ChainStates, FlagsFollowTheLifecycle) {
-    Member m;
-    m.Started();
-    EXPECT_FALSE(m.IsStarted()) << "started before opened";
-    m.Opened();
-    m.Started();
-    EXPECT_TRUE(m.IsOpened());
-    EXPECT_TRUE(m.IsStarted());
-    m.Paused();
-    m.Restarted();
-    m.Reseting();
-    EXPECT_TRUE(m.IsStarted());
-    m.Stopped();
-    EXPECT_FALSE(m.IsStarted());
-    m.Closed();
-    EXPECT_FALSE(m.IsOpened());
-}
-
 TEST(ChainStates, InterfaceEventsFireOnlyForChangesThatTookEffect) {
     Log events;
     TLumDSPInterface m;
@@ -147,27 +129,6 @@ TEST_F(Segments, OpenedHandsTheSoundComponentsBufferSizeToItsSegment) {
     // S2 got S1's request and handed it on below itself.
     EXPECT_EQ(s2.GetBufferSize(), 4096u);
     EXPECT_EQ(p3.GetBufferSize(), 4096u);
-}
-
-TEST(ChainStates, ASoundComponentAloneAtTheTopIsTheHead) {
-    Log log;
-    Sound s("S", &log);
-    Member a("A", &log), b("B", &log);
-    s.SetOutput(&a);
-    a.SetOutput(&b);
-    log.clear();
-    s.Opened();
-    EXPECT_FALSE(s.NotHead());
-    EXPECT_EQ(log, (Log{"S.Opened", "A.Opened", "B.Opened"}));
-
-    // A device below another sound component opens only its own segment.
-    Sound d("D", &log);
-    b.SetOutput(&d);
-    s.Closed();
-    log.clear();
-    d.Opened();
-    EXPECT_TRUE(d.NotHead());
-    EXPECT_EQ(log, (Log{"D.Opened"}));
 }
 
 TEST(ChainStates, ADeviceBelowPlainMembersOpensThemAll) {

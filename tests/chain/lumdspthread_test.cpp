@@ -63,22 +63,10 @@ TEST_F(ChainThreads, AWorkerGetsTheMethodsResultFromTheMainThread) {
             EXPECT_EQ(worker.results[static_cast<std::size_t>(i)], i * 3 + 1);
         for (auto id : worker.ran_on)
             EXPECT_EQ(id, std::this_thread::get_id());
+        SyncWorker never_resumed(&owner, 1);
+        EXPECT_EQ(DSPThreadCount(), registered + 2);
     }
     EXPECT_EQ(DSPThreadCount(), registered);
-}
-
-TEST_F(ChainThreads, OnTheMainThreadTheMethodIsAPlainCall) {
-    int data = 5;
-    std::thread::id ran;
-    const int result = GlobalSynchronize(
-        [&ran](void* d) {
-            ran = std::this_thread::get_id();
-            return *static_cast<int*>(d) + 1;
-        },
-        &data);
-    EXPECT_EQ(result, 6);
-    EXPECT_EQ(ran, std::this_thread::get_id());
-    EXPECT_EQ(GlobalSynchronize(nullptr, &data), 0);
 }
 
 TEST_F(ChainThreads, AnUnregisteredThreadIsMarshalledToo) {
@@ -101,6 +89,14 @@ TEST_F(ChainThreads, AnUnregisteredThreadIsMarshalledToo) {
     other.join();
     EXPECT_EQ(result, 42);
     EXPECT_EQ(ran, std::this_thread::get_id());
+
+    // On the main thread it is a plain call.
+    ran = {};
+    EXPECT_EQ(
+        GlobalSynchronize([&ran](void*) { return ran = std::this_thread::get_id(), 7; }, nullptr),
+        7);
+    EXPECT_EQ(ran, std::this_thread::get_id());
+    EXPECT_EQ(GlobalSynchronize(nullptr, nullptr), 0);
 }
 
 TEST_F(ChainThreads, WorkersComingAndGoingWhileOthersSynchronise) {
@@ -122,15 +118,6 @@ TEST_F(ChainThreads, WorkersComingAndGoingWhileOthersSynchronise) {
         w->WaitFor();
         EXPECT_EQ(w->results.size(), 50u);
     }
-}
-
-TEST_F(ChainThreads, AWorkerNeverResumedLeavesTheListWhenFreed) {
-    test::Member owner;
-    const int registered = DSPThreadCount();
-    auto worker = std::make_unique<SyncWorker>(&owner, 1);
-    EXPECT_EQ(DSPThreadCount(), registered + 1);
-    worker.reset();
-    EXPECT_EQ(DSPThreadCount(), registered);
 }
 
 } // namespace

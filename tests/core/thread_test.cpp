@@ -127,41 +127,5 @@ TEST_F(Threads, SynchronizeRunsOnTheMainThreadWhileItWaits) {
     EXPECT_EQ(on_main, 100);
 }
 
-TEST_F(Threads, AnExceptionInASynchronizedMethodReachesTheWorker) {
-    std::atomic<bool> caught{false};
-    Worker w([&caught](Worker& self) {
-        try {
-            self.Synchronize([] { throw std::logic_error("in the main thread"); });
-        } catch (const std::logic_error&) {
-            caught = true;
-        }
-        return 0;
-    });
-    w.Resume();
-    w.WaitFor();
-    EXPECT_TRUE(caught);
-}
-
-TEST_F(Threads, SynchronizeOnTheMainThreadIsAPlainCall) {
-    Worker w([](Worker&) { return 0; });
-    bool ran = false;
-    EXPECT_TRUE(w.Synchronize([&ran] { ran = true; }));
-    EXPECT_TRUE(ran);
-}
-
-TEST_F(Threads, DestroyingARunningThreadTerminatesAndWaits) {
-    std::atomic<bool> ended{false};
-    {
-        Worker w([&ended](Worker& self) {
-            while (!self.Terminated())
-                std::this_thread::yield();
-            ended = true;
-            return 0;
-        });
-        w.Resume();
-    }
-    EXPECT_TRUE(ended);
-}
-
 } // namespace
 } // namespace lum

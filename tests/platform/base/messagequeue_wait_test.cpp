@@ -54,13 +54,6 @@ TEST_F(MainThreadWait, AnExceptionOfTheTaskIsRaisedInTheCaller) {
     EXPECT_TRUE(caught);
 }
 
-TEST_F(MainThreadWait, OnTheMainThreadTheTaskRunsAtOnce) {
-    int runs = 0;
-    EXPECT_TRUE(RunOnMainThread([&runs] { ++runs; }));
-    EXPECT_EQ(runs, 1);
-    EXPECT_EQ(PendingMessages(), 0);
-}
-
 TEST_F(MainThreadWait, TerminationAbandonsATaskNobodyDrains) {
     std::atomic<bool> ran{false};
     std::atomic<int> result{-1};
