@@ -67,6 +67,11 @@ public:
 // on a sound component's worker thread; linking and the state notifications
 // run on the main thread, and a concrete member stops its worker before it
 // lets links change.
+//
+// Destruction: the base destructor unlinks both sides and drops the format,
+// but by then only the base's own operations run. A concrete member calls
+// Destroying() first in its destructor, then stops and closes itself and
+// ends its worker while its overrides still exist.
 class TLumDSPComponent : public TLumCustomDSPComponent {
 public:
     explicit TLumDSPComponent(TComponent* owner = nullptr);
