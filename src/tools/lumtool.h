@@ -1,0 +1,50 @@
+// lum, the library's command-line tool: `lum <group> <command> [args]`,
+// for example `lum wave info FILE`. Each group (wave, and later devices
+// and avi) lives in one file that returns its table of commands; the tool
+// dispatches by name. A group may have a default command (name "") that
+// runs when no command of the group is named.
+//
+// Exit status: 0 success, 1 usage error, 2 a file could not be read or
+// written (the library's message goes to the error stream).
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace lum::tools {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 1;
+constexpr int kExitFailure = 2;
+
+// Where a command writes, and whether it may draw a progress bar (the
+// error stream is a terminal).
+struct ToolIo {
+    std::ostream& out;
+    std::ostream& err;
+    bool progress = false;
+};
+
+using Args = std::vector<std::string>;
+
+struct Command {
+    const char* name;     // "" for a group's default command
+    const char* synopsis; // arguments after "lum <group> <name>"
+    const char* summary;
+    int (*run)(const Args& args, ToolIo& io);
+};
+
+struct CommandGroup {
+    const char* name;
+    const char* summary;
+    std::vector<Command> commands;
+};
+
+// The groups, one a file.
+const CommandGroup& WaveCommands();
+
+// Runs the tool with Args (without the program name).
+int RunLum(const Args& args, ToolIo& io);
+
+} // namespace lum::tools

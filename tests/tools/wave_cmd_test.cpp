@@ -1,0 +1,212 @@
+// `lum wave info` and `lum wave convert`, run in process on files made
+// through the wave layer: output, exit status and the files left behind.
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <filesystem>
+#include <sstream>
+
+#include "audio/lumpcmsup.h"
+#include "audio/lumwaveio.h"
+#include "audio/wavetest.h"
+#include "support/testutil.h"
+#include "tools/lumtool.h"
+
+namespace lum::tools {
+namespace {
+
+using test::wave::Bytes;
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+Outcome Lum(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    ToolIo io{out, err, false};
+    const int status = RunLum(args, io);
+    return {status, out.str(), err.str()};
+}
+
+TWaveFormatEx Pcm(int bits, int channels, int rate) {
+    TWaveFormatEx f{};
+    pcmBuildWaveHeader(&f, bits, channels, rate);
+    return f;
+}
+
+// A wave file with INFO items (identifier, text) and one DISP text.
+void MakeWave(const std::string& path, const TWaveFormatEx& fmt, const Bytes& data,
+              const std::vector<std::pair<std::string, std::string>>& info = {},
+              const char* disp = nullptr) {
+    PWAVEIOCB cb = nullptr;
+    ASSERT_EQ(wioCreateFileInfo(cb, &fmt), WIOERR_NOERROR);
+    for (const auto& [id, text] : info)
+        RiffModifyINFO(cb->InfoChunk,
+                       RiffFindPIINFO(cb->InfoChunk, mmioFourCC(id[0], id[1], id[2], id[3])), 1,
+                       test::wave::HeapText(text), 0);
+    if (disp)
+        RiffInsertDISP(cb->DispList,
+                       RiffCreateDISP(1, CF_TEXT, nullptr, test::wave::HeapText(disp)));
+    ASSERT_EQ(wioWriteFileInfo(cb, path.c_str()), WIOERR_NOERROR);
+    if (!data.empty()) {
+        ASSERT_EQ(wioWaveWriteData(cb, data.data(), static_cast<std::int32_t>(data.size())),
+                  static_cast<std::int32_t>(data.size()));
+    }
+    ASSERT_EQ(wioWaveClose(cb), WIOERR_NOERROR);
+    wioFreeFileInfo(cb);
+}
+
+// The format and samples of a wave file.
+struct Contents {
+    TWaveFormatEx fmt{};
+    Bytes data;
+    std::string title;
+};
+Contents ReadWave(const std::string& path) {
+    Contents c;
+    PWAVEIOCB cb = nullptr;
+    EXPECT_EQ(wioReadFileInfo(cb, path.c_str(), kFormWAVE, WIO_DISKFILE), WIOERR_NOERROR);
+    if (!cb) return c;
+    c.fmt = cb->Format;
+    c.title = std::string(RiffINFOValue(
+        cb->InfoChunk, RiffFindPIINFO(cb->InfoChunk, mmioFourCC('I', 'N', 'A', 'M'))));
+    c.data.resize(static_cast<std::size_t>(cb->DataBytes));
+    wioWaveOpen(cb);
+    if (!c.data.empty()) {
+        EXPECT_EQ(wioWaveReadData(cb, c.data.data(), cb->DataBytes), cb->DataBytes);
+    }
+    wioWaveClose(cb);
+    wioFreeFileInfo(cb);
+    return c;
+}
+
+Bytes S16(std::initializer_list<int> samples) {
+    Bytes b;
+    for (int s : samples)
+        test::wave::PutLE(b, static_cast<std::uint16_t>(s), 2);
+    return b;
+}
+
+TEST(LumWaveInfo, DescribesFormatSizesInfoAndDisp) {
+    test::TempDir dir;
+    const std::string path = dir.File("a.wav");
+    MakeWave(path, Pcm(16, 2, 8000), Bytes(4000, 1), {{"INAM", "Titel"}, {"ICMT", "caf\xE9"}},
+             "shown");
+    Outcome r = Lum({"wave", "info", path, "--json"});
+    ASSERT_EQ(r.status, kExitOk) << r.err;
+    QJsonParseError error{};
+    const QJsonObject o =
+        QJsonDocument::fromJson(QByteArray::fromStdString(r.out), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out;
+    EXPECT_EQ(o["file"].toString().toStdString(), path);
+    EXPECT_EQ(o["format_tag"].toInt(), 1);
+    EXPECT_EQ(o["format_name"].toString(), "PCM");
+    EXPECT_EQ(o["description"].toString(), "8.000 kHz, 16 Bit, Stereo");
+    EXPECT_EQ(o["channels"].toInt(), 2);
+    EXPECT_EQ(o["samples_per_sec"].toInt(), 8000);
+    EXPECT_EQ(o["bits_per_sample"].toInt(), 16);
+    EXPECT_EQ(o["block_align"].toInt(), 4);
+    EXPECT_EQ(o["avg_bytes_per_sec"].toInt(), 32000);
+    EXPECT_EQ(o["data_bytes"].toInt(), 4000);
+    EXPECT_EQ(o["samples"].toInt(), 1000);
+    EXPECT_EQ(o["length_ms"].toInt(), 125);
+    EXPECT_EQ(o["info"].toObject()["INAM"].toString(), "Titel");
+    EXPECT_EQ(o["info"].toObject()["ICMT"].toString(), QString::fromUtf8("caf\u00e9")); // Latin-1
+    ASSERT_EQ(o["disp"].toArray().size(), 1);
+    EXPECT_EQ(o["disp"].toArray()[0].toObject()["format"].toInt(), 1);
+    EXPECT_EQ(o["disp"].toArray()[0].toObject()["bytes"].toInt(), 6);
+
+    r = Lum({"wave", "info", path});
+    ASSERT_EQ(r.status, kExitOk);
+    for (const char* line :
+         {"Format:       PCM (tag 1)\n", "Description:  8.000 kHz, 16 Bit, Stereo\n",
+          "Samples:      1000\n", "Length:       0:00.125 (125 ms)\n",
+          "INFO INAM:    Titel  (Name)\n", "DISP:         1 (text), 6 bytes\n"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+}
+
+TEST(LumWaveInfo, ExitStatusAndMessages) {
+    test::TempDir dir;
+    const std::string text = dir.File("t.txt");
+    test::WriteFile(text, {'h', 'i'});
+    Outcome r = Lum({"wave", "info", dir.File("none.wav")});
+    EXPECT_EQ(r.status, kExitFailure);
+    EXPECT_EQ(r.err, "lum wave info: " + dir.File("none.wav") + ": Unable to open wave file\n");
+    r = Lum({"wave", "info", text});
+    EXPECT_EQ(r.status, kExitFailure);
+    EXPECT_EQ(r.err, "lum wave info: " + text + ": Invalid wave file...\n");
+    EXPECT_TRUE(r.out.empty());
+
+    EXPECT_EQ(Lum({"wave", "info"}).status, kExitUsage);
+    EXPECT_EQ(Lum({"wave", "info", text, "--xml"}).status, kExitUsage);
+    EXPECT_EQ(Lum({"wave"}).status, kExitUsage);
+    EXPECT_EQ(Lum({"wave", "play"}).status, kExitUsage);
+    EXPECT_EQ(Lum({"nothing"}).status, kExitUsage);
+    EXPECT_EQ(Lum({}).status, kExitUsage);
+    r = Lum({"--help"});
+    EXPECT_EQ(r.status, kExitOk);
+    EXPECT_NE(r.out.find("wave info FILE [--json]"), std::string::npos);
+    r = Lum({"wave", "--help"});
+    EXPECT_EQ(r.status, kExitOk);
+    EXPECT_NE(r.out.find("wave convert IN OUT"), std::string::npos);
+    EXPECT_EQ(Lum({"wave", "convert", "--help"}).status, kExitOk);
+}
+
+TEST(LumWaveConvert, ChangesTheFormatAndKeepsTheInfo) {
+    test::TempDir dir;
+    const std::string in = dir.File("in.wav");
+    const std::string out = dir.File("out.wav");
+    MakeWave(in, Pcm(16, 2, 16000), S16({-32768, -32768, 0, 0, 32767, 32767, 256, -256}),
+             {{"INAM", "Kept"}});
+    Outcome r =
+        Lum({"wave", "convert", in, out, "--bits", "8", "--channels", "1", "--rate", "8000"});
+    ASSERT_EQ(r.status, kExitOk) << r.err;
+    EXPECT_TRUE(r.out.empty());
+    Contents c = ReadWave(out);
+    EXPECT_EQ(c.fmt.wBitsPerSample, 8);
+    EXPECT_EQ(c.fmt.nChannels, 1);
+    EXPECT_EQ(c.fmt.nSamplesPerSec, 8000u);
+    EXPECT_EQ(c.data, (Bytes{0, 255})); // frames 0 and 2, the channels averaged
+    EXPECT_EQ(c.title, "Kept");
+
+    // Unset options keep the source's format: the samples come through.
+    ASSERT_EQ(Lum({"wave", "convert", in, out}).status, kExitOk);
+    EXPECT_EQ(ReadWave(out).data, ReadWave(in).data);
+    // The file may be its own target.
+    ASSERT_EQ(Lum({"wave", "convert", in, in, "--channels", "1"}).status, kExitOk);
+    EXPECT_EQ(ReadWave(in).data, S16({-32768, 0, 32767, 0}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 2);
+}
+
+TEST(LumWaveConvert, FailuresLeaveTheTargetAsItWas) {
+    test::TempDir dir;
+    const std::string alaw = dir.File("alaw.wav");
+    TWaveFormatEx fmt = Pcm(8, 1, 8000);
+    fmt.wFormatTag = WAVE_FORMAT_ALAW;
+    MakeWave(alaw, fmt, Bytes(100, 0xD5));
+    const std::string out = dir.File("out.wav");
+    test::WriteFile(out, {1, 2, 3});
+    Outcome r = Lum({"wave", "convert", alaw, out, "--bits", "16"});
+    EXPECT_EQ(r.status, kExitFailure);
+    EXPECT_EQ(r.err,
+              "lum wave convert: " + alaw + ": This wave file is not valid for conversion\n");
+    EXPECT_EQ(test::ReadFile(out), (Bytes{1, 2, 3}));
+
+    const std::string pcm = dir.File("pcm.wav");
+    MakeWave(pcm, Pcm(8, 1, 8000), Bytes(100, 128));
+    r = Lum({"wave", "convert", pcm, dir.File("missing/out.wav")});
+    EXPECT_EQ(r.status, kExitFailure);
+    EXPECT_NE(r.err.find("Unable to create wave file"), std::string::npos);
+    EXPECT_EQ(Lum({"wave", "convert", pcm, out, "--rate", "3000"}).status, kExitUsage);
+    EXPECT_EQ(Lum({"wave", "convert", pcm}).status, kExitUsage);
+    EXPECT_EQ(test::ReadFile(out), (Bytes{1, 2, 3}));
+    // Nothing else was left in the folder.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 3);
+}
+
+} // namespace
+} // namespace lum::tools
