@@ -17,7 +17,7 @@ CMAKE_ARGS += "-DCMAKE_C_FLAGS=$(TSAN_FLAGS)" "-DCMAKE_CXX_FLAGS=$(TSAN_FLAGS)" 
 	"-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread"
 endif
 
-.PHONY: all deps configure build test demo gui bench bench-chain fuzz fuzz-smoke package format clean
+.PHONY: all deps configure build test demo gui bench bench-chain bench-wave fuzz fuzz-smoke package format clean
 
 all: build
 
@@ -71,6 +71,13 @@ bench-chain: deps
 	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target lum_bench_chain
 	$(BENCH_DIR)/bench/lum_bench_chain
+
+# Wave reading and PCM conversion against ffmpeg on a one-hour file
+# (bench/wave_vs_ffmpeg.sh, RUNS=n for more runs).
+bench-wave: deps
+	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target lum_bench_wave
+	bench/wave_vs_ffmpeg.sh $(BENCH_DIR)/bench/lum_bench_wave $(BENCH_DIR)/bench-media
 
 SAMPLE ?= samples/snapreel-sample.avi
 STILLS ?= stills

@@ -127,3 +127,45 @@ PY
 # The RIFF service reads every RIFF file above.
 mkdir -p "$out/fuzz_mmio"
 cp "$out"/fuzz_avifile/*.avi "$out"/fuzz_avifile/*.wav "$out"/fuzz_palette/*.pal "$out/fuzz_mmio/"
+
+# The wave reader: ffmpeg's WAVs in several codecs, with an INFO list, and
+# hand-built files with DISP chunks, an odd data chunk and cue points.
+mkdir -p "$out/fuzz_wave"
+if command -v ffmpeg >/dev/null 2>&1; then
+    for c in pcm_u8 pcm_s16le pcm_alaw pcm_mulaw adpcm_ms adpcm_ima_wav; do
+        ff -f lavfi -i "$tone" -c:a $c -metadata title=Seed -metadata artist=Fuzz \
+            -fflags +bitexact "$out/fuzz_wave/$c.wav"
+    done
+fi
+python3 - "$out" <<'PY'
+import struct, sys
+out = sys.argv[1]
+
+def chunk(tag, data):
+    pad = b"\0" if len(data) % 2 else b""
+    return tag + struct.pack("<I", len(data)) + data + pad
+
+def fmt(tag, ch, rate, avg, align, bits, extra=None):
+    body = struct.pack("<HHIIHH", tag, ch, rate, avg, align, bits)
+    if extra is not None:
+        body += struct.pack("<H", len(extra)) + extra
+    return chunk(b"fmt ", body)
+
+def info(**items):
+    return chunk(b"LIST", b"INFO" + b"".join(chunk(k.encode(), v.encode() + b"\0") for k, v in items.items()))
+
+dib = struct.pack("<IiiHHIIiiII", 40, 1, 1, 1, 24, 0, 4, 0, 0, 0, 0) + bytes([1, 2, 3, 0])
+disp = chunk(b"DISP", struct.pack("<I", 1) + b"Caption\0") + chunk(b"DISP", struct.pack("<I", 8) + dib)
+samples = bytes(range(101))
+wave = lambda body: b"RIFF" + struct.pack("<I", 4 + len(body)) + b"WAVE" + body
+with open(f"{out}/fuzz_wave/side-data.wav", "wb") as f:
+    f.write(wave(fmt(1, 1, 8000, 8000, 1, 8) + chunk(b"data", samples) +
+                 chunk(b"fact", struct.pack("<I", 101)) + disp + info(INAM="Name", ICMT="Comment")))
+with open(f"{out}/fuzz_wave/cue-first.wav", "wb") as f:
+    f.write(wave(chunk(b"cue ", struct.pack("<I", 0)) + fmt(2, 1, 8000, 4096, 256, 4, b"\xf4\x01") +
+                 chunk(b"data", bytes(512))))
+with open(f"{out}/fuzz_wave/info.lst", "wb") as f:
+    f.write(info(IART="Artist", ICOP="(c)", ITCH="Tech"))
+with open(f"{out}/fuzz_wave/disp.chk", "wb") as f:
+    f.write(disp)
+PY

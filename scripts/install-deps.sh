@@ -23,6 +23,7 @@ libswscale-dev
 ffmpeg
 libasound2-dev
 libgsm1-dev
+sndfile-programs
 xvfb
 xauth
 fonts-ipafont-gothic

@@ -65,6 +65,10 @@ bool RepairPCM(TWaveFormatEx& f) {
     return true;
 }
 
+bool IsMpeg(const TWaveFormatEx& f) {
+    return f.wFormatTag == 0x0050 || f.wFormatTag == WAVE_FORMAT_MPEGLAYER3;
+}
+
 // What the walk over a file's chunks found.
 struct Walk {
     PWAVEIOCB block = nullptr; // holds the format once "fmt " was read
@@ -259,7 +263,9 @@ int wioReadFileInfo(PWAVEIOCB& cb, const char* name, FOURCC formType, DWORD flag
         std::int64_t bytes = 0;
         if (w.haveData) {
             bytes = DataLength(w, riffEnd, fileSize);
-            bytes -= bytes % f.nBlockAlign;
+            // MPEG audio frames vary in size, so their "blocks" are no unit of
+            // the data and a last frame is not cut off.
+            if (!IsMpeg(f)) bytes -= bytes % f.nBlockAlign;
         } else {
             w.dataOffset = 0; // a format without data is an empty wave
         }
