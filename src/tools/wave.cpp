@@ -1,6 +1,8 @@
 // `lum wave`: wave files through the library's wave file layer.
 //   info FILE [--json]     the format, sizes, INFO items and DISP chunks
 //   convert IN OUT [...]   PCM to PCM through the PCM conversion routines
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <ostream>
 #include <sstream>
@@ -199,8 +201,18 @@ public:
     }
     const std::string& Temp() const { return temp_; }
     bool Commit() {
+        // The temporary file was made private; the result gets the target's
+        // permissions, or those a new file of the user gets.
+        namespace fs = std::filesystem;
         std::error_code ec;
-        std::filesystem::rename(temp_, target_, ec);
+        fs::perms perms = fs::status(target_, ec).permissions();
+        if (ec || !fs::exists(target_)) {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            perms = static_cast<fs::perms>(0666 & ~mask);
+        }
+        fs::permissions(temp_, perms, ec);
+        fs::rename(temp_, target_, ec);
         if (ec) return false;
         temp_.clear();
         return true;

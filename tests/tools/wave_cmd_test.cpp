@@ -1,6 +1,7 @@
 // `lum wave info` and `lum wave convert`, run in process on files made
 // through the wave layer: output, exit status and the files left behind.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -172,6 +173,12 @@ TEST(LumWaveConvert, ChangesTheFormatAndKeepsTheInfo) {
     EXPECT_EQ(c.fmt.nSamplesPerSec, 8000u);
     EXPECT_EQ(c.data, (Bytes{0, 255})); // frames 0 and 2, the channels averaged
     EXPECT_EQ(c.title, "Kept");
+
+    // A new file gets the user's usual permissions, not the temporary
+    // file's private ones.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(static_cast<unsigned>(fs::status(out).permissions()), 0666u & ~mask);
 
     // Unset options keep the source's format: the samples come through.
     ASSERT_EQ(Lum({"wave", "convert", in, out}).status, kExitOk);
