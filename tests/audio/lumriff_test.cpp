@@ -247,7 +247,8 @@ Bytes DibHeader(std::uint32_t sizeImage) {
     PutLE(b, 24, 2);
     PutLE(b, 0, 4);
     PutLE(b, sizeImage, 4);
-    PutLE(b, 0, 16);
+    for (int i = 0; i < 4; ++i) // resolution and colour counts
+        PutLE(b, 0, 4);
     return b;
 }
 
