@@ -94,8 +94,8 @@ ArgParser& ArgParser::Choice(const std::string& name, std::optional<long>& value
     return *this;
 }
 
-const ArgParser::Spec* ArgParser::Find(const std::string& name) const {
-    for (const Spec& s : options_)
+const ArgParser::OptionDef* ArgParser::Find(const std::string& name) const {
+    for (const OptionDef& s : options_)
         if (s.name == name) return &s;
     return nullptr;
 }
@@ -105,7 +105,7 @@ std::string ArgParser::UsageLine() const {
     for (const auto& [name, value] : positionals_)
         s += " " + name;
     if (rest_) s += " [" + restName_ + "...]";
-    for (const Spec& o : options_) {
+    for (const OptionDef& o : options_) {
         if (o.name == "--help") continue;
         s += " [" + o.name + (o.metavar.empty() ? "" : " " + o.metavar) + "]";
     }
@@ -114,7 +114,7 @@ std::string ArgParser::UsageLine() const {
 
 void ArgParser::Help(std::ostream& os) const {
     os << UsageLine() << "\n\n" << summary_ << "\n\nOptions:\n";
-    for (const Spec& o : options_) {
+    for (const OptionDef& o : options_) {
         std::string left = o.name + (o.metavar.empty() ? "" : " " + o.metavar);
         left.resize(std::max<std::size_t>(left.size() + 2, 20), ' ');
         os << "  " << left << o.help << "\n";
@@ -146,13 +146,13 @@ ArgParser::Result ArgParser::Parse(const std::vector<std::string>& args, std::os
         }
         const std::size_t eq = a.find('=');
         const std::string name = a.substr(0, eq);
-        const Spec* spec = Find(name);
-        if (spec == nullptr) {
+        const OptionDef* def = Find(name);
+        if (def == nullptr) {
             Fail(err, "unknown option \"" + name + "\"");
             return Result::Error;
         }
         std::string value;
-        if (spec->metavar.empty()) {
+        if (def->metavar.empty()) {
             if (eq != std::string::npos) {
                 Fail(err, name + " takes no value");
                 return Result::Error;
@@ -166,7 +166,7 @@ ArgParser::Result ArgParser::Parse(const std::vector<std::string>& args, std::os
             return Result::Error;
         }
         std::string why;
-        if (!spec->set(value, why)) {
+        if (!def->set(value, why)) {
             Fail(err, name + " " + why);
             return Result::Error;
         }

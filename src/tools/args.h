@@ -42,7 +42,7 @@ public:
     void Help(std::ostream& os) const;
 
 private:
-    struct Spec {
+    struct OptionDef {
         std::string name;
         std::string metavar; // empty for a flag
         std::string help;
@@ -50,12 +50,12 @@ private:
         std::function<bool(const std::string&, std::string&)> set;
     };
 
-    const Spec* Find(const std::string& name) const;
+    const OptionDef* Find(const std::string& name) const;
     bool Fail(std::ostream& err, const std::string& problem) const;
 
     std::string command_;
     std::string summary_;
-    std::vector<Spec> options_;
+    std::vector<OptionDef> options_;
     std::vector<std::pair<std::string, std::string*>> positionals_;
     std::string restName_;
     std::vector<std::string>* rest_ = nullptr;

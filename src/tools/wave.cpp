@@ -52,6 +52,9 @@ std::string ReadProblem(const std::string& path, int code) {
     if (!wioFileExists(path.c_str())) return Message(138, "Unable to open wave file");
     if (code == WIOERR_NOMEM || code == RIFFERR_FILEIO || code == RIFFERR_NOMEM)
         return Message(130, "Error reading wave file");
+    std::error_code ec;
+    if (std::filesystem::file_size(path, ec) >= (std::uintmax_t{1} << 31) && !ec)
+        return Message(133, "Invalid wave file...") + " (files of 2 GiB or more are not supported)";
     return Message(133, "Invalid wave file...");
 }
 

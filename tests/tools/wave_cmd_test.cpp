@@ -142,6 +142,13 @@ TEST(LumWaveInfo, ExitStatusAndMessages) {
     EXPECT_EQ(r.err, "lum wave info: " + text + ": Invalid wave file...\n");
     EXPECT_TRUE(r.out.empty());
 
+    const std::string big = dir.File("big.wav");
+    test::WriteFile(big, {'R', 'I', 'F', 'F'});
+    fs::resize_file(big, std::uintmax_t{1} << 31); // sparse
+    r = Lum({"wave", "info", big});
+    EXPECT_EQ(r.status, kExitFailure);
+    EXPECT_NE(r.err.find("files of 2 GiB or more are not supported"), std::string::npos) << r.err;
+
     EXPECT_EQ(Lum({"wave", "info"}).status, kExitUsage);
     EXPECT_EQ(Lum({"wave", "info", text, "--xml"}).status, kExitUsage);
     EXPECT_EQ(Lum({"wave"}).status, kExitUsage);
