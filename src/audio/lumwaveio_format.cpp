@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 
 #include "audio/audioheap.h"
@@ -132,8 +133,11 @@ void ReadIntlSeparators(char& list, char& decimal) {
     using namespace platform::registry;
     std::lock_guard lock(gIntlMutex);
     HKEY key = 0;
-    if (RegOpenKeyEx(HKEY_CURRENT_USER, "Control Panel\\International", 0, KEY_QUERY_VALUE, &key) ==
-        ERROR_SUCCESS) {
+    // Without a registry there are no settings; asking would make one.
+    std::error_code ec;
+    if (std::filesystem::exists(RegistryPath(), ec) &&
+        RegOpenKeyEx(HKEY_CURRENT_USER, "Control Panel\\International", 0, KEY_QUERY_VALUE, &key) ==
+            ERROR_SUCCESS) {
         ReadIntlSetting(key, "sList", gListSeparator);
         ReadIntlSetting(key, "sDecimal", gDecimalSeparator);
         RegCloseKey(key);
