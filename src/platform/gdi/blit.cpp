@@ -82,6 +82,7 @@ BOOL Blit(HDC__* dst, int dx, int dy, int dw, int dh, SourceInfo* src, int sx, i
     const int x0 = std::max<int>(dx, clip.left), x1 = std::min<int>(dx + dw, clip.right);
     const int y0 = std::max<int>(dy, clip.top), y1 = std::min<int>(dy + dh, clip.bottom);
     if (x0 >= x1 || y0 >= y1) return TRUE;
+    p.Touch(x0, y0, x1, y1);
     const int n = x1 - x0;
     std::vector<std::uint32_t> out(static_cast<std::size_t>(n));
     std::vector<std::uint8_t> valid(static_cast<std::size_t>(n), 1);
@@ -239,6 +240,17 @@ BOOL StretchBlt(HDC dst, int x, int y, int width, int height, HDC src, int srcX,
     HDC__* d = FindDC(dst);
     if (!d) return FALSE;
     HDC__* s = FindDC(src);
+    // Both window surfaces are held for the whole copy, taken together so
+    // that two threads copying between two windows cannot block each other.
+    std::unique_lock<std::recursive_mutex> dstLock = d->LockSurface(std::defer_lock);
+    std::unique_lock<std::recursive_mutex> srcLock =
+        s ? s->LockSurface(std::defer_lock) : decltype(dstLock)();
+    if (dstLock.mutex() && srcLock.mutex())
+        std::lock(dstLock, srcLock);
+    else if (dstLock.mutex())
+        dstLock.lock();
+    else if (srcLock.mutex())
+        srcLock.lock();
     SourceInfo info;
     const bool hasSource = s && SourceOf(s, info);
     if (s && !hasSource && s->kind == HDC__::Window) return TRUE; // a window shows nothing to copy

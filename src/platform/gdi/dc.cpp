@@ -35,26 +35,47 @@ void ReleaseAll(HDC__* dc) {
 
 } // namespace
 
+namespace {
+Surface ImageSurface(QImage& image) {
+    Surface out;
+    out.top = image.bits();
+    out.pitch = image.bytesPerLine();
+    out.width = image.width();
+    out.height = image.height();
+    out.bpp = 32;
+    out.alphaFill = 0xFF000000u;
+    out.Prepare();
+    return out;
+}
+} // namespace
+
+std::unique_lock<std::recursive_mutex> HDC__::LockSurface() const {
+    if (kind == Window && surface) return surface->Lock();
+    return {};
+}
+
+std::unique_lock<std::recursive_mutex> HDC__::LockSurface(std::defer_lock_t) const {
+    if (kind == Window && surface) return {surface->Mutex(), std::defer_lock};
+    return {};
+}
+
 bool HDC__::Target(Surface& out) {
     switch (kind) {
-    case Window:
-        return false;
+    case Window: {
+        if (!surface) return false;
+        QImage& buffer = surface->Buffer();
+        if (buffer.isNull()) return false;
+        out = ImageSurface(buffer);
+        return true;
+    }
     case Memory:
         if (!bitmap) return false;
         out = bitmap->View();
         return true;
-    case Image: {
+    case Image:
         if (!image || image->isNull()) return false;
-        out = Surface{};
-        out.top = image->bits();
-        out.pitch = image->bytesPerLine();
-        out.width = image->width();
-        out.height = image->height();
-        out.bpp = 32;
-        out.alphaFill = 0xFF000000u;
-        out.Prepare();
+        out = ImageSurface(*image);
         return true;
-    }
     case Dib: {
         DibFormat f;
         if (!ParseDib(dibInfo, DIB_RGB_COLORS, palette, f) || f.compression == BI_RLE8 ||
@@ -71,8 +92,10 @@ bool HDC__::Target(Surface& out) {
     return false;
 }
 
-HDC GetDC(const void*) {
-    return NewDC(HDC__::Window);
+HDC GetDC(const void* window) {
+    HDC__* dc = NewDC(HDC__::Window);
+    dc->surface = FindWindowSurface(window);
+    return dc;
 }
 
 int ReleaseDC(const void*, HDC dc) {
@@ -127,6 +150,7 @@ int GetDeviceCaps(HDC dc, int index) {
     if (!d) return 0;
     const ScreenInfo screen = GetScreenInfo();
     Surface s;
+    const auto lock = d->LockSurface();
     const bool hasSurface = d->kind != HDC__::Window && d->Target(s);
     switch (index) {
     case TECHNOLOGY:
@@ -302,6 +326,7 @@ int GetClipBox(HDC dc, RECT* rect) {
     if (!d || !rect) return ERROR_REGION;
     Surface s;
     RECT r{0, 0, 0, 0};
+    const auto lock = d->LockSurface();
     if (d->Target(s))
         r = RECT{0, 0, s.width, s.height};
     else {

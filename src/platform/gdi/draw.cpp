@@ -13,6 +13,7 @@
 
 #include "platform/gdi/gdi.h"
 #include "platform/gdi/paint.h"
+#include "platform/gdi/qtgdi.h"
 
 namespace lum::platform::gdi {
 
@@ -74,10 +75,19 @@ Mask Erode(const Mask& mask, int n) {
 // --- Painter ---
 
 Painter::Painter(HDC__* dc) : dc_(dc) {
-    if (!dc || !dc->Target(s_)) return;
+    if (!dc) return;
+    lock_ = dc->LockSurface();
+    if (!dc->Target(s_)) return;
+    window_ = dc->kind == HDC__::Window;
     clip_ = RECT{0, 0, s_.width, s_.height};
     if (dc->clipped) Narrow(dc->clip);
     ok_ = true;
+}
+
+Painter::~Painter() {
+    if (window_ && touched_.left < touched_.right && touched_.top < touched_.bottom)
+        dc_->surface->Touch(QRect(touched_.left, touched_.top, touched_.right - touched_.left,
+                                  touched_.bottom - touched_.top));
 }
 
 void Painter::Narrow(const RECT& r) {
@@ -98,6 +108,7 @@ void Painter::Span(int y, int x0, int x1, std::uint32_t raw, int rop2) {
     x0 = std::max(x0, static_cast<int>(clip_.left));
     x1 = std::min(x1, static_cast<int>(clip_.right));
     if (x0 >= x1) return;
+    Touch(x0, y, x1, y + 1);
     const int n = x1 - x0;
     if (rop2 == R2_COPYPEN && s_.bpp == 32) {
         auto* p = reinterpret_cast<std::uint32_t*>(s_.Row(y)) + x0;
@@ -581,7 +592,8 @@ BOOL PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop) {
     const RECT& clip = p.Clip();
     const int x0 = std::max<int>(a.x, clip.left), x1 = std::min<int>(a.x + width, clip.right);
     const int y0 = std::max<int>(a.y, clip.top), y1 = std::min<int>(a.y + height, clip.bottom);
-    if (x0 >= x1) return TRUE;
+    if (x0 >= x1 || y0 >= y1) return TRUE;
+    p.Touch(x0, y0, x1, y1);
     std::vector<std::uint32_t> row(static_cast<std::size_t>(x1 - x0));
     const Surface& s = p.Target();
     for (int yy = y0; yy < y1; ++yy) {

@@ -18,6 +18,8 @@
 
 namespace lum::platform::gdi {
 
+class WindowSurface;
+
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
 
@@ -169,6 +171,8 @@ struct lum::platform::gdi::HDC__ {
     enum Kind { Window, Memory, Image, Dib } kind = Window;
     HBITMAP__* bitmap = nullptr; // Memory
     QImage* image = nullptr;     // Image
+    // Window: the window's back buffer, or null for a window without one.
+    std::shared_ptr<lum::platform::gdi::WindowSurface> surface;
     const BITMAPINFO* dibInfo = nullptr;
     void* dibBits = nullptr;
     std::vector<Rgb> dibTable; // refreshed from dibInfo for every call
@@ -188,8 +192,12 @@ struct lum::platform::gdi::HDC__ {
     bool clipped = false;
     RECT clip{}; // device coordinates
 
-    // The pixels drawn on, or false for a window context.
+    // The pixels drawn on; false when there are none (a window without a
+    // surface). A window's pixels may be used only under LockSurface.
     bool Target(Surface& out);
+    // The window surface's lock; empty for other contexts.
+    std::unique_lock<std::recursive_mutex> LockSurface() const;
+    std::unique_lock<std::recursive_mutex> LockSurface(std::defer_lock_t) const;
     bool Mono() const { return kind == Memory && bitmap && bitmap->kind == HBITMAP__::Mono; }
 };
 

@@ -371,8 +371,4 @@ int GetObject(HGDIOBJ object, int size, void* out) {
     }
 }
 
-BOOL GdiFlush() {
-    return TRUE;
-}
-
 } // namespace lum::platform::gdi

@@ -5,7 +5,10 @@
 #pragma once
 
 #include <QImage>
+#include <algorithm>
+#include <climits>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "platform/gdi/internal.h"
@@ -35,16 +38,29 @@ void KeepSector(Mask& mask, int l, int t, int r, int b, int x1, int y1, int x2, 
 // of a band of width N.
 Mask Erode(const Mask& mask, int n);
 
+// A painter on a window's context holds the window surface's lock for its
+// life and hands the rectangle it touched to the surface when it ends.
 class Painter {
 public:
     explicit Painter(HDC__* dc);
-    // False for a context without pixels (window contexts).
+    ~Painter();
+    Painter(const Painter&) = delete;
+    Painter& operator=(const Painter&) = delete;
+    // False for a context without pixels (a window without a surface).
     bool Ok() const { return ok_; }
     HDC__* Dc() const { return dc_; }
     const Surface& Target() const { return s_; }
     const RECT& Clip() const { return clip_; }
     // Narrows the clip for this painter only (device coordinates).
     void Narrow(const RECT& r);
+    // Records pixels [x0, x1) x [y0, y1) as written, for window surfaces.
+    void Touch(int x0, int y0, int x1, int y1) {
+        if (!window_) return;
+        touched_.left = std::min<LONG>(touched_.left, x0);
+        touched_.top = std::min<LONG>(touched_.top, y0);
+        touched_.right = std::max<LONG>(touched_.right, x1);
+        touched_.bottom = std::max<LONG>(touched_.bottom, y1);
+    }
 
     std::uint32_t Encode(COLORREF c) { return s_.Encode(RgbFromColorref(c), cache_); }
     std::uint32_t EncodeRgb(Rgb c) { return s_.Encode(c, cache_); }
@@ -62,6 +78,9 @@ public:
 
 private:
     HDC__* dc_;
+    std::unique_lock<std::recursive_mutex> lock_;
+    bool window_ = false;
+    RECT touched_{INT_MAX, INT_MAX, INT_MIN, INT_MIN};
     Surface s_;
     RECT clip_{};
     bool ok_ = false;
