@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QPaintEvent>
-#include <QPainter>
 #include <QVariant>
 #include <algorithm>
 #include <cmath>
@@ -15,6 +14,7 @@
 #include "platform/gdi/fonts.h"
 #include "platform/gdi/gdi.h"
 #include "platform/gdi/qtgdi.h"
+#include "platform/ui/widgetsurface.h"
 
 namespace lum {
 
@@ -107,6 +107,17 @@ TFont FromQFont(const QFont& font) {
 // --- TControl ---
 
 TControl::TControl(QWidget* owner) : QWidget(owner) {
+    FSurface = std::make_unique<platform::ui::WidgetSurface>(this, [this](TCanvas& canvas) {
+        canvas.SetFont(FFont);
+        FPaintCanvas = &canvas;
+        try {
+            Paint();
+        } catch (const std::exception& e) {
+            // A paint has nobody to report to; show what was drawn so far.
+            qWarning("%s: paint failed: %s", ObjectClassName(this).c_str(), e.what());
+        }
+        FPaintCanvas = nullptr;
+    });
     if (IsDesigning(owner)) SetDesigning(true);
     TakeParentFont();
     // Made inside a parent that is on screen, the control shows with it, as
@@ -120,6 +131,7 @@ TControl::~TControl() {
         FWindowCanvas.SetHandle(nullptr);
         platform::gdi::ReleaseDC(this, dc);
     }
+    FSurface.reset();
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
@@ -237,28 +249,10 @@ void TControl::RequestAlign() {
     AlignChildControls(parent, {0, 0, parent->width(), parent->height()});
 }
 
-void TControl::paintEvent(QPaintEvent*) {
+void TControl::paintEvent(QPaintEvent* event) {
     if (width() <= 0 || height() <= 0) return;
-    const bool opaque = IsOpaque();
-    QImage buffer(size(), opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
-    if (opaque)
-        buffer.fill(platform::gdi::ToQColor(FColor));
-    else
-        buffer.fill(Qt::transparent);
-    {
-        platform::gdi::TImageCanvas canvas(buffer);
-        canvas.SetFont(FFont);
-        FPaintCanvas = &canvas;
-        try {
-            Paint();
-        } catch (const std::exception& e) {
-            // A paint has nobody to report to; show what was drawn so far.
-            qWarning("%s: paint failed: %s", ObjectClassName(this).c_str(), e.what());
-        }
-        FPaintCanvas = nullptr;
-    }
-    QPainter painter(this);
-    painter.drawImage(0, 0, buffer);
+    FSurface->PaintEvent(event,
+                         IsOpaque() ? platform::gdi::ToQColor(FColor) : QColor(Qt::transparent));
 }
 
 void TControl::changeEvent(QEvent* event) {

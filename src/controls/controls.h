@@ -9,10 +9,15 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "core/lumobj.h"
 #include "platform/gdi/canvas.h"
+
+namespace lum::platform::ui {
+class WidgetSurface;
+}
 
 namespace lum {
 
@@ -44,9 +49,11 @@ QFont ToQFont(const TFont& font);
 TFont FromQFont(const QFont& font);
 
 // The control role. Paint draws on GetCanvas(), which during a paint is a
-// canvas over the control's back buffer; the buffer is then shown. An
-// opaque control (SetOpaque) paints its whole area; otherwise what it
-// leaves unpainted shows the parent behind it.
+// canvas over the control's persistent back buffer; the buffer is then
+// shown. Outside a paint, GetCanvas() and any context of the control's
+// window (GetDC) draw into the same buffer, and what they touch shows at
+// once without a new Paint. An opaque control (SetOpaque) paints its whole
+// area; otherwise what it leaves unpainted shows the parent behind it.
 class TControl : public QWidget {
 public:
     explicit TControl(QWidget* owner = nullptr);
@@ -100,7 +107,7 @@ public:
     TPoint ScreenToClient(TPoint p) const;
 
     // The paint canvas while painting; outside a paint a canvas on the
-    // control's window context, which measures text but shows nothing.
+    // control's window context, whose drawing shows at once.
     TCanvas& GetCanvas();
 
     // Keeps the visible state apart from the design-time showing.
@@ -134,6 +141,7 @@ private:
     int FTag = 0;
     TCanvas* FPaintCanvas = nullptr;
     TCanvas FWindowCanvas;
+    std::unique_ptr<platform::ui::WidgetSurface> FSurface;
 };
 
 // Places the aligned controls among Parent's children inside Rect: top,
