@@ -39,6 +39,27 @@ struct Format {
     }
 };
 
+// Formats may name their compression by a four-character code, as the
+// library's stream formats do ("None" for 0, "Rle8" for 1).
+DWORD CompressionOf(DWORD code) {
+    auto upper = [](DWORD c) {
+        DWORD out = 0;
+        for (int i = 0; i < 4; ++i) {
+            DWORD b = (c >> (8 * i)) & 0xFF;
+            if (b >= 'a' && b <= 'z') b -= 'a' - 'A';
+            out |= b << (8 * i);
+        }
+        return out;
+    };
+    const DWORD c = upper(code);
+    if (c == upper(MakeFourCC("None")) || c == MakeFourCC("DIB ") || c == MakeFourCC("RGB ") ||
+        c == MakeFourCC("RAW "))
+        return BI_RGB;
+    if (c == MakeFourCC("RLE8")) return BI_RLE8;
+    if (c == MakeFourCC("RLE4")) return BI_RLE4;
+    return code;
+}
+
 bool Parse(const BITMAPINFOHEADER* h, Format& f) {
     if (!h || h->biSize < sizeof(BITMAPINFOHEADER) || h->biSize > 4096 || h->biPlanes != 1)
         return false;
@@ -49,7 +70,7 @@ bool Parse(const BITMAPINFOHEADER* h, Format& f) {
     f.height = static_cast<int>(rows);
     f.topDown = h->biHeight < 0;
     f.bits = h->biBitCount;
-    f.compression = h->biCompression;
+    f.compression = CompressionOf(h->biCompression);
     switch (f.compression) {
     case BI_RGB:
         if (f.bits != 1 && f.bits != 4 && f.bits != 8 && f.bits != 16 && f.bits != 24 &&
@@ -155,6 +176,7 @@ bool Begin(HDRAWDIB d, int dstWidth, int dstHeight, const BITMAPINFOHEADER* form
         const std::size_t stride = (static_cast<std::size_t>(f.width) + 3) & ~std::size_t{3};
         h->biSizeImage = static_cast<DWORD>(stride * static_cast<std::size_t>(f.height));
     } else {
+        h->biCompression = f.compression;
         h->biSizeImage = static_cast<DWORD>(f.image);
     }
     if (!d->buffered) d->bits.assign(h->biSizeImage, 0);

@@ -104,6 +104,13 @@ TEST(DrawDib, DrawsFramesAtTheirSizeStretchedAndFromTheTop) {
     EXPECT_EQ(dc.At(0, 0), kGreen);
     EXPECT_EQ(dc.Count(kWhite), 200 - 4);
     EXPECT_EQ(dd.Stats().drawn, 3);
+
+    // The library's stream formats name no compression "None".
+    frame.Header()->biCompression = MakeFourCC("None");
+    dc.Fill(kWhite);
+    ASSERT_TRUE(
+        DrawDibDraw(dd.h, dc.dc(), 0, 0, -1, -1, frame.Header(), frame.Bits(), 0, 0, -1, -1, 0));
+    EXPECT_EQ(dc.At(0, 0), kBlue);
 }
 
 TEST(DrawDib, TheBufferIsDrawnAgainAndHurriedFramesAreKeptUnseen) {
@@ -159,6 +166,8 @@ TEST(DrawDib, RleDeltasLandOnTheFrameBefore) {
     ASSERT_TRUE(
         DrawDibDraw(dd.h, dc.dc(), 0, 0, 4, 2, key.Header(), key.Bits(), 0, 0, 4, 2, DDF_BUFFER));
     EXPECT_EQ(dc.Count(kRed), 8);
+    // The delta names its compression "Rle8", as the library's formats do.
+    delta.Header()->biCompression = MakeFourCC("Rle8");
     ASSERT_TRUE(DrawDibDraw(dd.h, dc.dc(), 0, 0, 4, 2, delta.Header(), delta.Bits(), 0, 0, 4, 2,
                             DDF_BUFFER | DDF_NOTKEYFRAME));
     EXPECT_EQ(dc.Count(kRed), 7);
