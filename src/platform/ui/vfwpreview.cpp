@@ -4,11 +4,15 @@
 
 #include <QFileInfo>
 #include <QLabel>
-#include <QPainter>
+#include <QPaintEvent>
+#include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "platform/gdi/gdi.h"
 #include "platform/gdi/qtgdi.h"
+#include "platform/ui/widgetsurface.h"
 #include "platform/vfw/vfw.h"
 
 namespace lum::platform::vfw {
@@ -86,6 +90,8 @@ FilePreview PreviewFile(const std::string& path) {
                       Seconds(rate > 0 ? frames / rate : 0).c_str(), rate);
         out.text = buf;
         out.frame = FrameImage(video.s);
+        out.rate = rate;
+        out.frames = frames < 0 ? 0 : frames;
         return out;
     }
     StreamRef audio;
@@ -100,10 +106,45 @@ FilePreview PreviewFile(const std::string& path) {
 
 // ---- The pane ----
 
+namespace {
+
+TColor ColorOf(const QColor& c) {
+    return RGBColor(static_cast<std::uint8_t>(c.red()), static_cast<std::uint8_t>(c.green()),
+                    static_cast<std::uint8_t>(c.blue()));
+}
+
+RECT ToRect(const QRect& r) {
+    return RECT{r.left(), r.top(), r.right() + 1, r.bottom() + 1};
+}
+
+// Draws an RGB32 image stretched over R, averaging what it shrinks.
+void DrawImage(gdi::HDC dc, const QRect& r, const QImage& image) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = rgb.width();
+    info.bmiHeader.biHeight = -rgb.height(); // QImage rows run top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    const int old = gdi::SetStretchBltMode(dc, gdi::HALFTONE);
+    gdi::StretchDIBits(dc, r.left(), r.top(), r.width(), r.height(), 0, 0, rgb.width(),
+                       rgb.height(), rgb.constBits(), &info, gdi::DIB_RGB_COLORS, gdi::SRCCOPY);
+    if (old) gdi::SetStretchBltMode(dc, old);
+}
+
+} // namespace
+
+// The picture area: a window surface, so that played frames drawn outside
+// its paint show. Its paint draws the first frame, or while playing the
+// frame played last again.
 class AviPreviewPane::Picture : public QWidget {
 public:
-    explicit Picture(AviPreviewPane* pane) : QWidget(pane), pane_(pane) {
+    explicit Picture(AviPreviewPane* pane)
+        : QWidget(pane), pane_(pane),
+          surface_(this, [this](gdi::TCanvas& canvas) { PaintOn(canvas); }) {
         setMinimumSize(160, 120);
+        setAttribute(Qt::WA_OpaquePaintEvent);
     }
     // The frame's place: its own size when it fits, else scaled down to
     // the area inside the frame keeping its shape, centred.
@@ -120,20 +161,26 @@ public:
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.fillRect(rect(), palette().window());
-        p.setPen(palette().color(QPalette::Dark));
-        p.drawRect(rect().adjusted(0, 0, -1, -1));
-        QRect t = Target();
-        if (!t.isEmpty()) {
-            p.setRenderHint(QPainter::SmoothPixmapTransform);
-            p.drawImage(t, pane_->shown_.frame);
-        }
+    void paintEvent(QPaintEvent* event) override {
+        surface_.PaintEvent(event, palette().color(QPalette::Window));
     }
 
 private:
+    void PaintOn(gdi::TCanvas& canvas) {
+        canvas.GetBrush().SetColor(ColorOf(palette().color(QPalette::Window)));
+        canvas.FillRect(RECT{0, 0, width(), height()});
+        canvas.GetBrush().SetColor(ColorOf(palette().color(QPalette::Dark)));
+        canvas.FrameRect(RECT{0, 0, width(), height()});
+        const QRect t = Target();
+        if (t.isEmpty()) return;
+        if (pane_->player_ && pane_->frame_ >= 0 &&
+            pane_->player_->Draw(canvas.GetHandle(), ToRect(t), pane_->frame_))
+            return;
+        DrawImage(canvas.GetHandle(), t, pane_->shown_.frame);
+    }
+
     AviPreviewPane* pane_;
+    ui::WidgetSurface surface_;
 };
 
 AviPreviewPane::AviPreviewPane(QWidget* parent) : QWidget(parent) {
@@ -141,20 +188,102 @@ AviPreviewPane::AviPreviewPane(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 0, 0, 0);
     picture_ = new Picture(this);
+    play_ = new QPushButton(tr("Play"), this);
+    play_->setObjectName("aviPreviewPlay");
+    play_->setVisible(false);
     info_ = new QLabel(this);
     info_->setWordWrap(true);
     info_->setMinimumWidth(160);
     layout->addWidget(picture_);
+    layout->addWidget(play_, 0, Qt::AlignLeft);
     layout->addWidget(info_);
     layout->addStretch(1);
+    timer_ = new QTimer(this);
+    timer_->setSingleShot(true);
+    timer_->setTimerType(Qt::PreciseTimer);
+    connect(timer_, &QTimer::timeout, this, [this] { Tick(); });
+    connect(play_, &QPushButton::clicked, this, [this] {
+        if (Playing())
+            Stop();
+        else
+            Play();
+    });
+}
+
+AviPreviewPane::~AviPreviewPane() {
+    Stop();
+}
+
+void AviPreviewPane::SetPlayerFactory(PanePlayerFactory factory) {
+    factory_ = std::move(factory);
+    play_->setVisible(static_cast<bool>(factory_));
+    UpdatePlayButton();
+}
+
+void AviPreviewPane::UpdatePlayButton() {
+    play_->setText(Playing() ? tr("Stop") : tr("Play"));
+    play_->setEnabled(Playing() ||
+                      (!shown_.frame.isNull() && shown_.rate > 0 && shown_.frames > 1));
 }
 
 void AviPreviewPane::ShowFile(const std::string& path) {
     if (path == path_) return;
+    Stop();
     path_ = path;
     shown_ = PreviewFile(path);
     info_->setText(QString::fromStdString(shown_.text));
+    UpdatePlayButton();
     picture_->update();
+}
+
+void AviPreviewPane::Play() {
+    if (Playing() || !factory_ || !play_->isEnabled()) return;
+    const QRect target = picture_->Target();
+    if (target.isEmpty()) return;
+    player_ = factory_(path_);
+    if (!player_) return;
+    dc_ = gdi::GetDC(picture_);
+    rect_ = ToRect(target);
+    frame_ = -1;
+    if (!player_->Begin(dc_, rect_)) {
+        Stop();
+        return;
+    }
+    clock_.start();
+    UpdatePlayButton();
+    Tick();
+}
+
+void AviPreviewPane::Stop() {
+    timer_->stop();
+    const bool was = Playing();
+    player_.reset();
+    if (dc_) gdi::ReleaseDC(picture_, dc_);
+    dc_ = nullptr;
+    frame_ = -1;
+    UpdatePlayButton();
+    if (was) picture_->update();
+}
+
+void AviPreviewPane::Tick() {
+    if (!Playing()) return;
+    // The frame due now; frames whose time has passed are not drawn.
+    const double rate = shown_.rate;
+    const auto due = static_cast<LONG>(std::floor(clock_.nsecsElapsed() * 1e-9 * rate));
+    if (due >= shown_.frames) {
+        Stop();
+        return;
+    }
+    if (due != frame_) {
+        if (!player_->Draw(dc_, rect_, due)) {
+            Stop();
+            return;
+        }
+        frame_ = due;
+    }
+    const double next = (frame_ + 1) * 1000.0 / rate;
+    const double now = clock_.nsecsElapsed() * 1e-6;
+    timer_->start(std::max(0, static_cast<int>(std::ceil(next - now))));
 }
 
 QRect AviPreviewPane::FrameRect() const {
@@ -171,9 +300,10 @@ QString AviPreviewPane::InfoText() const {
 
 namespace {
 
-BOOL RunPreview(OPENFILENAME* ofn, bool save) {
-    return ui::RunFileDialog(ofn, save, [](ui::FileDialog& dialog) {
+BOOL RunPreview(OPENFILENAME* ofn, bool save, const PanePlayerFactory& player) {
+    return ui::RunFileDialog(ofn, save, [&player](ui::FileDialog& dialog) {
         auto* pane = new AviPreviewPane(&dialog);
+        pane->SetPlayerFactory(player);
         dialog.AddSidePane(pane);
         // A selection of several files previews none of them.
         QObject::connect(&dialog, &ui::FileDialog::SelectionSent, pane, [pane](const QString& p) {
@@ -185,11 +315,19 @@ BOOL RunPreview(OPENFILENAME* ofn, bool save) {
 } // namespace
 
 BOOL GetOpenFileNamePreviewA(OPENFILENAME* ofn) {
-    return RunPreview(ofn, false);
+    return RunPreview(ofn, false, {});
 }
 
 BOOL GetSaveFileNamePreviewA(OPENFILENAME* ofn) {
-    return RunPreview(ofn, true);
+    return RunPreview(ofn, true, {});
+}
+
+BOOL GetOpenFileNamePreviewA(OPENFILENAME* ofn, const PanePlayerFactory& player) {
+    return RunPreview(ofn, false, player);
+}
+
+BOOL GetSaveFileNamePreviewA(OPENFILENAME* ofn, const PanePlayerFactory& player) {
+    return RunPreview(ofn, true, player);
 }
 
 } // namespace lum::platform::vfw
