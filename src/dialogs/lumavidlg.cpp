@@ -5,8 +5,71 @@
 
 #include "platform/ui/vfwpreview.h"
 #include "platform/vfw/buildfilter.h"
+#include "video/lumavi.h"
+#include "video/lumavi_draw.h"
 
 namespace lum {
+
+namespace {
+
+// A file opened for reading only while it plays; frames count from the
+// stream's start. Library errors end the playing instead of escaping into
+// the dialog's event loop.
+class FramePlayer : public platform::vfw::PanePlayer {
+public:
+    explicit FramePlayer(const std::string& path) {
+        FFile.SetFileName(path);
+        FFile.SetShareMode(smRead);
+        FFile.OpenFile();
+        if (FFile.GetTypedStreamCount(stVideo) > 0) FStream = FFile.GetTypedStreams(stVideo, 0);
+    }
+    ~FramePlayer() override {
+        if (FBegun) AVIEndDrawing(FDraw);
+        AVIDoneDrawing(FDraw);
+    }
+    bool HasVideo() const { return FStream != nullptr; }
+
+    bool Begin(HDC dc, const RECT& rect) override {
+        try {
+            FStart = FStream->GetStartPos();
+            FDraw = AVIInitDrawing(FStream);
+            FBegun = AVIBeginDrawing(FDraw, dc, rect, FStart);
+        } catch (const Exception&) {
+            FBegun = false;
+        }
+        return FBegun;
+    }
+
+    bool Draw(HDC dc, const RECT& rect, LONG frame) override {
+        try {
+            return AVIDrawFrame(FDraw, dc, rect, FStart + frame);
+        } catch (const Exception&) {
+            return false;
+        }
+    }
+
+private:
+    TLumAVIFile FFile;
+    TLumAVIStream* FStream = nullptr;
+    PLumDrawDIB FDraw = nullptr;
+    LONG FStart = 0;
+    bool FBegun = false;
+};
+
+platform::BOOL RunOpenDialog(platform::ui::OPENFILENAME* ofn) {
+    return platform::vfw::GetOpenFileNamePreviewA(ofn, &AVIPreviewPlayer);
+}
+
+} // namespace
+
+std::unique_ptr<platform::vfw::PanePlayer> AVIPreviewPlayer(const std::string& path) {
+    try {
+        auto player = std::make_unique<FramePlayer>(path);
+        if (player->HasVideo()) return player;
+    } catch (const Exception&) {
+    }
+    return nullptr;
+}
 
 TLumAVIOpenDialog::TLumAVIOpenDialog(TComponent* owner) : TLumCustomOpenDialog(owner) {
     SetOptions(GetOptions().Include(ofHideReadOnly).Include(ofNoNetworkButton));
@@ -16,7 +79,7 @@ TLumAVIOpenDialog::TLumAVIOpenDialog(TComponent* owner) : TLumCustomOpenDialog(o
 }
 
 bool TLumAVIOpenDialog::Execute() {
-    return ExecuteWith(&platform::vfw::GetOpenFileNamePreviewA);
+    return ExecuteWith(&RunOpenDialog);
 }
 
 platform::HRESULT TLumAVIOpenDialog::ServiceBuildFilter(char* filter, platform::LONG size,
