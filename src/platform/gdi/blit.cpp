@@ -170,6 +170,30 @@ BOOL Blit(HDC__* dst, int dx, int dy, int dw, int dh, SourceInfo* src, int sx, i
     }
     const bool needDest = usesDst || anyInvalid;
 
+    // Unstretched copies of 24-bit or plain 32-bit pixels onto a plain
+    // 32-bit surface, as every video frame drawn on a window is: each row
+    // converted in one loop.
+    if (!stretched && code == 0xCC && !flipX && !flipY && !anyInvalid && !src->mono &&
+        !dst->Mono() && d.Plain32() && (s.bpp == 24 || s.Plain32())) {
+        const int first = cols.front().first;
+        for (int y = y0; y < y1; ++y) {
+            const Range& r = rows[static_cast<std::size_t>(y - y0)];
+            if (r.first >= r.last) continue;
+            auto* out = reinterpret_cast<std::uint32_t*>(d.Row(y)) + x0;
+            if (s.bpp == 24) {
+                const std::uint8_t* p = s.Row(r.first) + 3 * static_cast<std::ptrdiff_t>(first);
+                for (int i = 0; i < n; ++i, p += 3)
+                    out[i] = p[0] | (static_cast<std::uint32_t>(p[1]) << 8) |
+                             (static_cast<std::uint32_t>(p[2]) << 16) | d.alphaFill;
+            } else {
+                const auto* p = reinterpret_cast<const std::uint32_t*>(s.Row(r.first)) + first;
+                for (int i = 0; i < n; ++i)
+                    out[i] = (p[i] & 0xFFFFFF) | d.alphaFill;
+            }
+        }
+        return TRUE;
+    }
+
     std::vector<std::uint32_t> acc(static_cast<std::size_t>(n));
     std::vector<std::uint32_t> sums(halftone ? static_cast<std::size_t>(n) * 4 : 0);
     for (int y = y0; y < y1; ++y) {

@@ -312,3 +312,50 @@ TEST(StretchDIBits, RefusesWhatItCannotRead) {
               0);
     EXPECT_EQ(d.Count(RGB(255, 255, 255)), 4);
 }
+
+// The unstretched copy of 24- and 32-bit pictures onto a 32-bit surface
+// (video frames on a window) puts every pixel where a stretch of the same
+// picture by one and back would, at an offset, with a source rectangle
+// inside the picture, clipped, and leaves what the picture does not reach.
+TEST(StretchDIBits, UnstretchedTrueColourCopiesPixelForPixel) {
+    Dib24 dib(37, 11);
+    for (int y = 0; y < 11; ++y)
+        for (int x = 0; x < 37; ++x)
+            dib.Set(x, y, Unique(x, y));
+    std::vector<std::uint8_t> bits32(37 * 11 * 4);
+    BITMAPINFOHEADER info32 = dib.info;
+    info32.biBitCount = 32;
+    info32.biHeight = -11; // top-down
+    for (int y = 0; y < 11; ++y)
+        for (int x = 0; x < 37; ++x) {
+            const COLORREF c = Unique(x, y);
+            std::uint8_t* p = &bits32[static_cast<std::size_t>(y * 37 + x) * 4];
+            p[0] = GetBValue(c);
+            p[1] = GetGValue(c);
+            p[2] = GetRValue(c);
+            p[3] = 0x77; // ignored
+        }
+    struct Source {
+        const void* bits;
+        const BITMAPINFO* info;
+    };
+    for (const Source& src :
+         {Source{dib.bits.data(), dib.Info()},
+          Source{bits32.data(), reinterpret_cast<const BITMAPINFO*>(&info32)}}) {
+        MemDC dc(40, 20, RGB(1, 1, 1));
+        IntersectClipRect(dc.dc(), 0, 0, 40, 12);
+        // Picture columns 5..34 and rows 2..9 (from the top) at (8, 6):
+        // rows below 11 of the destination are clipped.
+        const int srcYFromBottom = src.info->bmiHeader.biHeight > 0 ? 11 - 2 - 8 : 2;
+        ASSERT_EQ(StretchDIBits(dc.dc(), 8, 6, 30, 8, 5, srcYFromBottom, 30, 8, src.bits, src.info,
+                                DIB_RGB_COLORS, SRCCOPY),
+                  8);
+        SelectClipRgn(dc.dc(), nullptr);
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 40; ++x) {
+                const bool inside = x >= 8 && x < 38 && y >= 6 && y < 12;
+                const COLORREF want = inside ? Unique(x - 8 + 5, y - 6 + 2) : RGB(1, 1, 1);
+                ASSERT_EQ(dc.At(x, y), want) << x << "," << y;
+            }
+    }
+}
