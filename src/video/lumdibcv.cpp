@@ -1,6 +1,7 @@
 // TLumDIBCanvas: building the DIB section with its palette and background,
 // drawing passes, colours, copies to a context and colour animation.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 
@@ -387,13 +388,17 @@ std::uint32_t TLumDIBCanvas::DIB_ColorToIndex(TColor color) {
 }
 
 std::uint8_t* TLumDIBCanvas::DIB_GetPixelAddress(std::uint8_t* bits, int x, int y) const {
-    // Negative coordinates are outside the picture as much as large ones.
-    if (x < 0 || y < 0 || x >= FWidth || y >= FHeight)
+    // The bitmap built, which a size change waiting for the next pass has
+    // not replaced yet. Negative coordinates are outside it as much as
+    // large ones.
+    const int width = FHeader ? DIB_Width(FHeader) : FWidth;
+    const int height = FHeader ? std::abs(DIB_Height(FHeader)) : FHeight;
+    const int bytes = FHeader ? DIB_BitCount(FHeader) / 8 : FBitsPerPixel / 8;
+    if (x < 0 || y < 0 || x >= width || y >= height)
         throw ELumDIBError("Attempt to get out of range pixel address");
-    const std::size_t row =
-        static_cast<std::size_t>(FBitsPerPixel / 8 * FWidth + 3) & ~std::size_t{3};
-    const std::size_t stored = static_cast<std::size_t>(DIB_ORIENT == 1 ? FHeight - 1 - y : y);
-    return bits + stored * row + static_cast<std::size_t>(x) * (FBitsPerPixel / 8);
+    const std::size_t row = static_cast<std::size_t>(bytes * width + 3) & ~std::size_t{3};
+    const std::size_t stored = static_cast<std::size_t>(DIB_ORIENT == 1 ? height - 1 - y : y);
+    return bits + stored * row + static_cast<std::size_t>(x) * static_cast<std::size_t>(bytes);
 }
 
 // --- Copies to a context ---

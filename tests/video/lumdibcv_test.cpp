@@ -273,6 +273,10 @@ TEST(TLumDIBCanvas, ASizeChangeDuringAPassKeepsItsSurface) {
               "Attempt to create new DIB while initialized for drawing");
     c.DIB_SetTColor(clWhite);
     DIB_FILLRECT(TRect{0, 0, 300, 200}); // clipped to the 16 x 16 in use
+    // Addresses are those of the bitmap in use, not of the size to come.
+    EXPECT_EQ(c.DIB_GetPixelAddress(surface, 15, 0), surface + 15 * 16 + 15);
+    EXPECT_EQ(Raised([&] { c.DIB_GetPixelAddress(surface, 16, 0); }),
+              "Attempt to get out of range pixel address");
     const int before = changed;
     c.DIB_DoneDrawing();
     EXPECT_EQ(changed, before + 1);
