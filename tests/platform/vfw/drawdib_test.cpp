@@ -33,7 +33,8 @@ struct Dib {
         bitsAt = sizeof bi + colors.size() * sizeof(RGBQUAD);
         block.resize(bitsAt + stride * rows);
         std::memcpy(block.data(), &bi, sizeof bi);
-        std::memcpy(block.data() + sizeof bi, colors.data(), colors.size() * sizeof(RGBQUAD));
+        if (!colors.empty())
+            std::memcpy(block.data() + sizeof bi, colors.data(), colors.size() * sizeof(RGBQUAD));
     }
     BITMAPINFOHEADER* Header() { return reinterpret_cast<BITMAPINFOHEADER*>(block.data()); }
     std::uint8_t* Bits() { return block.data() + bitsAt; }
