@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QImage>
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -108,7 +109,9 @@ struct GdiObject {
     virtual ~GdiObject() = default;
     UINT type;
     bool stock = false;
-    int selections = 0; // contexts holding it
+    // Contexts holding it; contexts on several threads (a window drawn on
+    // from a timer thread) share the stock objects.
+    std::atomic<int> selections{0};
 };
 
 } // namespace lum::platform::gdi
