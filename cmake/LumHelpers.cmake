@@ -1,7 +1,9 @@
 # Shared helpers for the project's targets and their tests.
 
 set(LUM_WARNINGS -Wall -Wextra)
-set(LUM_SANITIZER_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer
+# -O1 keeps the sanitized suite several times faster than -O0 while stack
+# traces stay readable.
+set(LUM_SANITIZER_FLAGS -O1 -fsanitize=address,undefined -fno-omit-frame-pointer
     -fno-sanitize-recover=undefined)
 
 # Applies the project's compile settings to one target.

@@ -8,6 +8,7 @@ PACKAGES="
 build-essential
 cmake
 ninja-build
+mold
 pkg-config
 libgtest-dev
 libgmock-dev
