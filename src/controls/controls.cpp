@@ -119,6 +119,7 @@ TControl::TControl(QWidget* owner) : QWidget(owner) {
         FPaintCanvas = nullptr;
     });
     if (IsDesigning(owner)) SetDesigning(true);
+    setMouseTracking(true); // moves arrive with no button held, too
     TakeParentFont();
     // Made inside a parent that is on screen, the control shows with it, as
     // it would had it been there before the parent was shown.
@@ -126,6 +127,7 @@ TControl::TControl(QWidget* owner) : QWidget(owner) {
 }
 
 TControl::~TControl() {
+    SetMouseCapture(false);
     if (FWindowCanvas.HandleAllocated()) {
         platform::gdi::HDC dc = FWindowCanvas.GetHandle();
         FWindowCanvas.SetHandle(nullptr);
@@ -184,8 +186,10 @@ void TControl::SetAlign(TAlign value) {
 }
 
 void TControl::SetCursor(int value) {
+    if (FCursor == value) return;
     FCursor = value;
     QWidget::setCursor(GetScreenCursor(value));
+    CMCursorChanged();
 }
 
 std::string TControl::GetHint() const {
@@ -264,6 +268,23 @@ void TControl::changeEvent(QEvent* event) {
 }
 
 bool TControl::event(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::ToolTip:
+        if (!FShowHint) {
+            CancelHint();
+            return true;
+        }
+        break;
+    case QEvent::WindowDeactivate:
+    case QEvent::Hide:
+        Perform(WM_CANCELMODE, 0, 0, 0);
+        break;
+    case QEvent::EnabledChange:
+        if (!isEnabled()) Perform(WM_CANCELMODE, 0, 0, 0);
+        break;
+    default:
+        break;
+    }
     const bool handled = QWidget::event(event);
     if (event->type() == QEvent::ParentChange) {
         TakeParentFont();

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "controls/mouse.h"
 #include "core/lumobj.h"
 #include "platform/gdi/canvas.h"
 
@@ -29,6 +30,9 @@ enum TAlignment : std::uint8_t { taLeftJustify, taRightJustify, taCenter };
 
 // An event of a control; Sender is the control.
 using TControlNotifyEvent = std::function<void(QWidget* sender)>;
+using TMouseEvent =
+    std::function<void(QWidget* sender, TMouseButton button, TShiftState shift, int x, int y)>;
+using TMouseMoveEvent = std::function<void(QWidget* sender, TShiftState shift, int x, int y)>;
 
 // Design-time state of any widget, forms included. A control made with a
 // designing owner starts out designing.
@@ -54,6 +58,12 @@ TFont FromQFont(const QFont& font);
 // window (GetDC) draw into the same buffer, and what they touch shows at
 // once without a new Paint. An opaque control (SetOpaque) paints its whole
 // area; otherwise what it leaves unpainted shows the parent behind it.
+//
+// The mouse reaches a control as messages (mouse.h), each with a handler
+// that descendants may override and that Perform calls too; the default
+// handlers capture the mouse while the left button is down, click, and
+// call MouseDown, MouseMove and MouseUp, which fire the On... events.
+// Moves arrive also while no button is held.
 class TControl : public QWidget {
 public:
     explicit TControl(QWidget* owner = nullptr);
@@ -92,6 +102,9 @@ public:
     void SetCursor(int value);
     std::string GetHint() const;
     void SetHint(const std::string& value);
+    // Whether the hint shows when the pointer rests on the control.
+    bool GetShowHint() const { return FShowHint; }
+    void SetShowHint(bool value);
     int GetTag() const { return FTag; }
     void SetTag(int value) { FTag = value; }
     QWidget* GetParent() const { return parentWidget(); }
@@ -113,8 +126,43 @@ public:
     // Keeps the visible state apart from the design-time showing.
     void setVisible(bool visible) override;
 
+    // Handles a mouse message (or WM_CANCELMODE) at once, as if the system
+    // had sent it.
+    void Perform(unsigned msg, unsigned keys, int x, int y);
+    // The control that has the mouse gets every mouse message until it
+    // lets it go.
+    bool GetMouseCapture() const;
+    void SetMouseCapture(bool value);
+
+    TMouseEvent OnMouseDown;
+    TMouseMoveEvent OnMouseMove;
+    TMouseEvent OnMouseUp;
+    TControlNotifyEvent OnClick;
+    TControlNotifyEvent OnDblClick;
+
 protected:
     virtual void Paint() {}
+    virtual void MouseDown(TMouseButton button, TShiftState shift, int x, int y);
+    virtual void MouseMove(TShiftState shift, int x, int y);
+    virtual void MouseUp(TMouseButton button, TShiftState shift, int x, int y);
+    virtual void Click();
+    virtual void DblClick();
+    virtual void WMLButtonDown(TWMMouse& message);
+    virtual void WMLButtonUp(TWMMouse& message);
+    virtual void WMLButtonDblClk(TWMMouse& message);
+    virtual void WMRButtonDown(TWMMouse& message);
+    virtual void WMRButtonUp(TWMMouse& message);
+    virtual void WMRButtonDblClk(TWMMouse& message);
+    virtual void WMMButtonDown(TWMMouse& message);
+    virtual void WMMButtonUp(TWMMouse& message);
+    virtual void WMMButtonDblClk(TWMMouse& message);
+    virtual void WMMouseMove(TWMMouse& message);
+    // The control loses the mouse (its window is deactivated, it is hidden
+    // or disabled): lets go of the capture.
+    virtual void WMCancelMode();
+    // After Cursor or ShowHint took a new value.
+    virtual void CMCursorChanged() {}
+    virtual void CMShowHintChanged() {}
     // The control paints its whole area.
     void SetOpaque(bool value);
     bool IsOpaque() const;
@@ -127,9 +175,16 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool event(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
     void TakeParentFont();
+    void DoMouseDown(const TWMMouse& message, TMouseButton button, TShiftState shift);
+    void DoMouseUp(const TWMMouse& message, TMouseButton button);
+    bool MouseEvent(QMouseEvent* event, bool down, bool doubleClick);
 
     TColor FColor = clBtnFace;
     TFont FFont;
@@ -138,6 +193,8 @@ private:
     TAlign FAlign = alNone;
     bool FVisible = true;
     int FCursor = 0;
+    bool FShowHint = true;
+    bool FClicked = false;
     int FTag = 0;
     TCanvas* FPaintCanvas = nullptr;
     TCanvas FWindowCanvas;
