@@ -32,7 +32,7 @@ TShiftState KeysToShiftState(unsigned keys) {
     if (keys & MK_LBUTTON) shift.Include(ssLeft);
     if (keys & MK_RBUTTON) shift.Include(ssRight);
     if (keys & MK_MBUTTON) shift.Include(ssMiddle);
-    if (QGuiApplication::queryKeyboardModifiers() & Qt::AltModifier) shift.Include(ssAlt);
+    if (QGuiApplication::keyboardModifiers() & Qt::AltModifier) shift.Include(ssAlt);
     return shift;
 }
 

@@ -311,6 +311,13 @@ TEST(MarkerPanelDrag, LongDragsNeverRepaintThePanel) {
         // Only the three lines are left on screen.
         EXPECT_EQ(s.LitColumns(30),
                   (std::vector<int>{s.Column(180), s.Column(300), s.Column(380)}));
+        // Set outside the window, a line is taken off and comes back.
+        p.SetLocator(1000);
+        p.SetMarkerA(120);
+        EXPECT_EQ(s.LitColumns(30), (std::vector<int>{s.Column(120), s.Column(380)}));
+        p.SetLocator(60);
+        EXPECT_EQ(s.LitColumns(30), (std::vector<int>{s.Column(60), s.Column(120), s.Column(380)}));
+        EXPECT_EQ(s.panel->paints, paints);
     }
 }
 

@@ -221,23 +221,6 @@ TEST(MarkerPanelLines, LocatorAndMarkersKeepTheirOrder) {
     EXPECT_EQ(p.GetLocator(), -1);
 }
 
-TEST(MarkerPanelLines, GridWidthAndColourSetters) {
-    TLumMarkerPanel p;
-    p.SetGridWidthX(-5);
-    EXPECT_EQ(p.GetGridWidthX(), 1.0f);
-    p.SetGridWidthY(std::nanf(""));
-    EXPECT_EQ(p.GetGridWidthY(), 1.0f);
-    p.SetGridWidthX(2.5f);
-    EXPECT_EQ(p.GetGridWidthX(), 2.5f);
-    EXPECT_EQ(p.GetColors(0), 0xC0C0C0u);
-    p.SetColors(0, 0x123456);
-    p.SetMarkerBColor(0x00FFFF);
-    EXPECT_EQ(p.GetColors(0), 0x123456u);
-    EXPECT_EQ(p.GetColors(3), 0x00FFFFu);
-    p.SetDefaultHint("wave");
-    EXPECT_EQ(p.GetHint(), "wave");
-}
-
 TEST(MarkerPanelSnapping, ValuesSnapToGridLinesWithinTheSnapRange) {
     Sized s(403, 403); // one value unit a pixel: column = value + 1
     TLumCustomMarkerPanel& p = s.panel;
@@ -377,8 +360,11 @@ TEST(MarkerPanelPaint, GridsLieWhereTheirValuesMapAndSnap) {
     EXPECT_EQ(v, 900);
     EXPECT_LT(p.Y_ToPixel(900), p.Y_ToPixel(300));
 
-    // A grid of more lines than half the pixels is not drawn at all.
+    // A grid of more lines than half the pixels is not drawn at all; a
+    // width that is no positive number becomes 1.
     p.SetDrawGridY(false);
+    p.SetGridWidthY(std::nanf(""));
+    EXPECT_EQ(p.GetGridWidthY(), 1.0f);
     p.SetGridWidthX(4);
     test::Settle();
     EXPECT_TRUE(s.LitColumns(top + 3).empty());
@@ -427,31 +413,6 @@ TEST(MarkerPanelPaint, LinesAndListMarkersShowInTheirColours) {
     EXPECT_EQ(s.Buffer(c, y), 0u);
     EXPECT_EQ(s.Buffer(c + 1, y), 0x0000FFu);
     p.SetMarkerList(nullptr);
-}
-
-TEST(MarkerPanelPaint, SetMovesOneLineAloneWithoutAPaint) {
-    ShownPanel s(403, 60);
-    TLumCustomMarkerPanel& p = *s.panel;
-    p.SetMinMax(0, 400);
-    p.SetDrawGridX(true);
-    p.SetGridWidthX(10);
-    p.SetLocator(100);
-    test::Settle();
-    const int paints = s.panel->paints;
-    const std::uint32_t dot = s.Buffer(s.Column(110), 1);
-    ASSERT_EQ(dot, 0x808080u);
-    for (int v = 100; v <= 300; v += 5)
-        p.SetLocator(v);
-    test::Settle();
-    EXPECT_EQ(s.panel->paints, paints);
-    EXPECT_EQ(s.LitColumns(30), std::vector<int>{s.Column(300)});
-    EXPECT_EQ(s.Buffer(s.Column(110), 1), dot); // the grid under the old line
-    // Outside the window the line is not drawn and is remembered so.
-    p.SetLocator(1000);
-    EXPECT_TRUE(s.LitColumns(30).empty());
-    p.SetLocator(200);
-    EXPECT_EQ(s.LitColumns(30), std::vector<int>{s.Column(200)});
-    EXPECT_EQ(s.panel->paints, paints);
 }
 
 TEST(MarkerPanelPaint, SolidLinesRestoreTheStripUnderThem) {
