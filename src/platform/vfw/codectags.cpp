@@ -57,4 +57,9 @@ std::string VideoDecoderName(FOURCC compression, FOURCC handler) {
     return codec ? codec->name : "";
 }
 
+std::string DecoderName(const AVCodecParameters* parameters) {
+    const AVCodec* codec = parameters ? avcodec_find_decoder(parameters->codec_id) : nullptr;
+    return codec ? codec->name : "";
+}
+
 } // namespace lum::platform::vfw

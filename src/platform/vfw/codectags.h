@@ -7,6 +7,8 @@
 
 #include "platform/base/wintypes.h"
 
+struct AVCodecParameters;
+
 namespace lum::platform::vfw {
 
 // The libavcodec codec id (an AVCodecID) for a video stream whose format
@@ -17,5 +19,7 @@ int VideoCodecId(FOURCC compression, FOURCC handler);
 // The name of the libavcodec decoder for that codec ("h264"), or empty when
 // the installed libavcodec has none.
 std::string VideoDecoderName(FOURCC compression, FOURCC handler);
+// The same for a codec a container describes.
+std::string DecoderName(const AVCodecParameters* parameters);
 
 } // namespace lum::platform::vfw

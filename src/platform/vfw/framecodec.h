@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/vfw/dibformat.h"
+#include "platform/vfw/timeline.h"
 #include "platform/vfw/vfw.h"
 
 namespace lum::platform::vfw {
@@ -20,7 +21,11 @@ struct StreamFacts {
     AVISTREAMINFO info{};
     std::vector<std::uint8_t> format; // at the stream's start
     LONG start = 0;
-    LONG length = 0;
+    LONG length = 0;  // frames
+    LONG samples = 0; // samples (more than frames when some are never shown)
+    // What the container tells beyond the samples, for streams of the
+    // libavformat handler; null for the others.
+    FrameTimeline* timeline = nullptr;
 
     // Samples counted from 0 (not dwStart).
     bool Empty(LONG rel) const;

@@ -186,7 +186,8 @@ public:
     }
 
     bool Open(const BITMAPINFOHEADER* wanted) {
-        codec_ = MakeBuiltinCodec(facts_);
+        // A container's uncompressed pictures are libavcodec's to lay out.
+        if (!facts_.timeline) codec_ = MakeBuiltinCodec(facts_);
         if (!codec_) codec_ = MakeLavCodec(facts_);
         if (!codec_) return false;
         if (wanted == nullptr || wanted == AVIGETFRAMEF_BESTDISPLAYFMT) {
@@ -303,6 +304,9 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wante
     facts.stream = stream;
     facts.start = static_cast<LONG>(facts.info.dwStart);
     facts.length = static_cast<LONG>(facts.info.dwLength);
+    facts.timeline = dynamic_cast<FrameTimeline*>(stream);
+    facts.samples =
+        facts.timeline ? std::max(facts.timeline->SampleCount(), facts.length) : facts.length;
     facts.format = facts.FormatAt(0);
     if (facts.format.size() < 40) return nullptr;
     AVIStreamAddRef(stream);
@@ -321,6 +325,8 @@ std::string AVIStreamDecoderName(PAVISTREAM stream) {
     facts.info = info;
     facts.format = facts.FormatAt(0);
     if (facts.format.size() < 40) return {};
+    if (auto* timeline = dynamic_cast<FrameTimeline*>(stream))
+        return DecoderName(timeline->CodecParameters());
     DibLayout layout;
     if (ParseFormat(facts.format.data(), facts.format.size(), layout)) return "built-in";
     return VideoDecoderName(GetLE32(&facts.format[16]), info.fccHandler);

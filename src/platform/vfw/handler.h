@@ -1,4 +1,5 @@
-// The common inside of the file handlers (AVI, WAV, AU): a file that owns
+// The common inside of the file handlers (AVI, WAV, AU, and the one over
+// libavformat for other containers): a file that owns
 // its byte stream and its streams, and streams that find samples through a
 // SampleIndex. A stream holds one reference on its file while anybody holds
 // the stream, so a stream outlives the caller's file reference; the file is
@@ -142,6 +143,10 @@ HRESULT OpenAviFile(std::unique_ptr<ByteStream>& io, bool writable, PAVIFILE* fi
 HRESULT CreateAviFile(std::unique_ptr<ByteStream>& io, PAVIFILE* file);
 HRESULT OpenWaveFile(std::unique_ptr<ByteStream>& io, bool writable, PAVIFILE* file);
 HRESULT OpenAuFile(std::unique_ptr<ByteStream>& io, bool writable, PAVIFILE* file);
+// Every other container libavformat demuxes, read-only: write access
+// answers AVIERR_READONLY. Name (may be empty) helps to tell the container.
+HRESULT OpenLavfFile(std::unique_ptr<ByteStream>& io, bool write_access, const std::string& name,
+                     PAVIFILE* file);
 
 // Header chunks larger than this are treated as damage, not allocated.
 constexpr std::size_t kMaxHeaderChunk = 16u << 20;

@@ -1,6 +1,7 @@
 // The libavcodec codec: every compressed video format that libavcodec
 // decodes, found by the format's compression code or the stream's handler
-// through libavformat's tag tables.
+// through libavformat's tag tables, or, for a stream of the libavformat
+// handler, as its container describes the codec.
 //
 // Decoding follows the AVI's own order. A frame is fetched by decoding from
 // the nearest key frame at or before it; frames on the way that nobody asked
@@ -15,7 +16,8 @@
 //
 // Codecs with B-frames store frames out of presentation order. For them a
 // FrameOrder, built from libavcodec's bitstream parsers, tells which sample
-// holds the frame at each presentation position.
+// holds the frame at each presentation position; for streams whose
+// container has presentation times, the container's order tells it.
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -31,10 +33,43 @@ extern "C" {
 #include "platform/vfw/codectags.h"
 #include "platform/vfw/framecodec.h"
 #include "platform/vfw/riff.h"
+#include "platform/vfw/timeline.h"
 
 namespace lum::platform::vfw {
 
 namespace {
+
+// ---- Presentation order ----
+
+// Which sample holds the frame at each presentation position, for streams
+// whose frames are stored out of presentation order.
+class Order {
+public:
+    virtual ~Order() = default;
+    // Frames with a position.
+    virtual LONG Count() = 0;
+    // The sample holding position N, and the position of sample S; -1 for none.
+    virtual LONG SampleAt(LONG n) = 0;
+    virtual LONG PresentationOf(LONG s) = 0;
+    // Whether the decoder may skip sample S's picture when nobody wants it.
+    virtual bool Discardable(LONG s) = 0;
+};
+
+// The order a container's presentation times give (the libavformat
+// handler's streams).
+class TimelineOrder final : public Order {
+public:
+    TimelineOrder(FrameTimeline& timeline, LONG frames) : timeline_(timeline), frames_(frames) {}
+    LONG Count() override { return frames_; }
+    LONG SampleAt(LONG n) override { return timeline_.SampleOfFrame(n); }
+    LONG PresentationOf(LONG s) override { return timeline_.FrameOfSample(s); }
+    // The decoder itself knows which pictures nothing refers to.
+    bool Discardable(LONG) override { return true; }
+
+private:
+    FrameTimeline& timeline_;
+    LONG frames_;
+};
 
 // ---- FrameOrder ----
 
@@ -44,7 +79,7 @@ namespace {
 // every other frame when the next non-B frame arrives; for H.264 and HEVC
 // the frames between two key frames are shown in picture order count order.
 // Parsing is done on demand and remembered.
-class FrameOrder {
+class FrameOrder final : public Order {
 public:
     enum class Kind { None, Anchor, Poc };
 
@@ -65,11 +100,11 @@ public:
                 }
             }
         }
-        coded_before_.resize(static_cast<std::size_t>(facts.length) + 1, 0);
-        for (LONG i = 0; i < facts.length; ++i)
+        coded_before_.resize(static_cast<std::size_t>(facts.samples) + 1, 0);
+        for (LONG i = 0; i < facts.samples; ++i)
             coded_before_[i + 1] = coded_before_[i] + (facts.Empty(i) ? 0 : 1);
-        info_.resize(static_cast<std::size_t>(facts.length));
-        presentation_.assign(static_cast<std::size_t>(facts.length), kUnknown);
+        info_.resize(static_cast<std::size_t>(facts.samples));
+        presentation_.assign(static_cast<std::size_t>(facts.samples), kUnknown);
     }
     ~FrameOrder() {
         if (parser_) av_parser_close(parser_);
@@ -79,13 +114,13 @@ public:
     FrameOrder& operator=(const FrameOrder&) = delete;
 
     bool Usable() const { return parser_ != nullptr && ctx_ != nullptr; }
-    LONG Count() const { return coded_before_.back(); }
+    LONG Count() override { return coded_before_.back(); }
 
     // Whether the first frames show any B-frame reordering.
     bool ProbeReordering() {
         LONG seen = 0;
         int last_poc = 0;
-        for (LONG s = 0; s < facts_.length && seen < 120; ++s) {
+        for (LONG s = 0; s < facts_.samples && seen < 120; ++s) {
             const Info* i = Parsed(s);
             if (i == nullptr) continue;
             if (kind_ == Kind::Anchor && i->type == AV_PICTURE_TYPE_B) return true;
@@ -97,8 +132,8 @@ public:
     }
 
     // Presentation position of the frame in sample S; -1 for none.
-    LONG PresentationOf(LONG s) {
-        if (s < 0 || s >= facts_.length) return -1;
+    LONG PresentationOf(LONG s) override {
+        if (s < 0 || s >= facts_.samples) return -1;
         LONG& known = presentation_[static_cast<std::size_t>(s)];
         if (known == kUnknown) known = Compute(s);
         return known;
@@ -106,13 +141,13 @@ public:
 
     // Whether the decoder may skip sample S's picture when nobody wants it:
     // not when skipping it would lose the picture it holds back.
-    bool Discardable(LONG s) {
+    bool Discardable(LONG s) override {
         const Info* i = Parsed(s);
         return i == nullptr || !i->stashes;
     }
 
     // The sample holding presentation position N; -1 for none.
-    LONG SampleAt(LONG n) {
+    LONG SampleAt(LONG n) override {
         if (n < 0 || n >= Count()) return -1;
         // The (n+1)-th sample with data, then outwards from it.
         LONG j0 =
@@ -120,7 +155,7 @@ public:
                               coded_before_.begin() - 1);
         for (LONG d = 0; d <= kWindow; ++d) {
             for (LONG j : {j0 + d, j0 - d}) {
-                if (j < 0 || j >= facts_.length || facts_.Empty(j)) continue;
+                if (j < 0 || j >= facts_.samples || facts_.Empty(j)) continue;
                 if (PresentationOf(j) == n) return j;
                 if (d == 0) break;
             }
@@ -139,17 +174,17 @@ private:
         if (kind_ == Kind::Anchor) {
             if (info->type == AV_PICTURE_TYPE_B) return c - 1;
             LONG a = s + 1;
-            for (; a < facts_.length && a <= s + kWindow; ++a) {
+            for (; a < facts_.samples && a <= s + kWindow; ++a) {
                 const Info* n = Parsed(a);
                 if (n && n->type != AV_PICTURE_TYPE_B) return coded_before_[a] - 1;
             }
             // The last non-B frame is shown last; one with no B-frame behind
             // it within reach is shown in its place.
-            return a >= facts_.length ? Count() - 1 : c;
+            return a >= facts_.samples ? Count() - 1 : c;
         }
         LONG period = std::max<LONG>(facts_.PrevKey(s), 0);
         LONG rank = 0;
-        for (LONG i = period; i < facts_.length && i < s + kWindow; ++i) {
+        for (LONG i = period; i < facts_.samples && i < s + kWindow; ++i) {
             if (i > s && i != period && facts_.PrevKey(i) == i) break; // the next period
             const Info* o = Parsed(i);
             if (o && i != s && o->poc < info->poc) ++rank;
@@ -171,7 +206,7 @@ private:
     // order: from the nearest key frame when S does not follow the last
     // one parsed.
     const Info* Parsed(LONG s) {
-        if (s < 0 || s >= facts_.length) return nullptr;
+        if (s < 0 || s >= facts_.samples) return nullptr;
         Info& i = info_[static_cast<std::size_t>(s)];
         if (!i.parsed) {
             const LONG from = last_parsed_ == s - 1 ? s : std::max<LONG>(facts_.PrevKey(s), 0);
@@ -293,11 +328,16 @@ public:
         static std::once_flag quiet;
         std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
         const std::vector<std::uint8_t>& f = facts_.format;
-        const auto width = static_cast<LONG>(GetLE32(&f[4]));
-        const auto height = static_cast<LONG>(GetLE32(&f[8]));
+        const AVCodecParameters* par =
+            facts_.timeline ? facts_.timeline->CodecParameters() : nullptr;
+        const auto width = par ? static_cast<LONG>(par->width) : static_cast<LONG>(GetLE32(&f[4]));
+        const auto height =
+            par ? static_cast<LONG>(par->height) : static_cast<LONG>(GetLE32(&f[8]));
         const int bits = GetLE16(&f[14]);
         const FOURCC compression = GetLE32(&f[16]);
-        const auto id = static_cast<AVCodecID>(VideoCodecId(compression, facts_.info.fccHandler));
+        const auto id =
+            par ? par->codec_id
+                : static_cast<AVCodecID>(VideoCodecId(compression, facts_.info.fccHandler));
         const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
         if (codec == nullptr || width <= 0 || height == 0) return false;
         const LONG rows = height < 0 ? -height : height;
@@ -308,34 +348,42 @@ public:
         frame_ = av_frame_alloc();
         packet_ = av_packet_alloc();
         if (!ctx_ || !frame_ || !packet_) return false;
-        ctx_->width = width;
-        ctx_->height = rows;
-        ctx_->codec_tag = compression;
-        ctx_->bits_per_coded_sample = bits;
-        // The format's bytes behind the 40-byte header are the codec's extra
-        // data (whatever biSize claims: writers count them in it or not); a
-        // stream header data chunk stands in for them.
         std::vector<std::uint8_t> extra;
-        if (f.size() > 40) extra.assign(f.begin() + 40, f.end());
-        if (extra.empty()) {
-            LONG size = 0;
-            if (AVIStreamReadData(facts_.stream, ckidSTREAMHANDLERDATA, nullptr, &size) ==
-                    AVIERR_OK &&
-                size > 0 && size < (16 << 20)) {
-                extra.resize(static_cast<std::size_t>(size));
-                if (AVIStreamReadData(facts_.stream, ckidSTREAMHANDLERDATA, extra.data(), &size) !=
-                    AVIERR_OK)
-                    extra.clear();
+        if (par) {
+            // The container's description of the codec, extra data (avcC,
+            // hvcC, ...) included, as its demuxer hands it to a decoder.
+            if (avcodec_parameters_to_context(ctx_, par) < 0) return false;
+            if (par->extradata && par->extradata_size > 0)
+                extra.assign(par->extradata, par->extradata + par->extradata_size);
+        } else {
+            ctx_->width = width;
+            ctx_->height = rows;
+            ctx_->codec_tag = compression;
+            ctx_->bits_per_coded_sample = bits;
+            // The format's bytes behind the 40-byte header are the codec's
+            // extra data (whatever biSize claims: writers count them in it or
+            // not); a stream header data chunk stands in for them.
+            if (f.size() > 40) extra.assign(f.begin() + 40, f.end());
+            if (extra.empty()) {
+                LONG size = 0;
+                if (AVIStreamReadData(facts_.stream, ckidSTREAMHANDLERDATA, nullptr, &size) ==
+                        AVIERR_OK &&
+                    size > 0 && size < (16 << 20)) {
+                    extra.resize(static_cast<std::size_t>(size));
+                    if (AVIStreamReadData(facts_.stream, ckidSTREAMHANDLERDATA, extra.data(),
+                                          &size) != AVIERR_OK)
+                        extra.clear();
+                }
+            }
+            if (!extra.empty()) {
+                ctx_->extradata = static_cast<std::uint8_t*>(
+                    av_mallocz(extra.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+                if (!ctx_->extradata) return false;
+                std::memcpy(ctx_->extradata, extra.data(), extra.size());
+                ctx_->extradata_size = static_cast<int>(extra.size());
             }
         }
-        if (!extra.empty()) {
-            ctx_->extradata =
-                static_cast<std::uint8_t*>(av_mallocz(extra.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-            if (!ctx_->extradata) return false;
-            std::memcpy(ctx_->extradata, extra.data(), extra.size());
-            ctx_->extradata_size = static_cast<int>(extra.size());
-        }
-        palettized_ = bits <= 8;
+        palettized_ = !par && bits <= 8;
         all_key_ = (facts_.info.dwCaps & AVIFILECAPS_ALLKEYFRAMES) != 0;
         // Frame threads pay off where runs of frames are decoded; a stream of
         // key frames decodes one frame a call, where frame threads would only
@@ -345,10 +393,12 @@ public:
         ctx_->thread_type = all_key_ ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
         if (avcodec_open2(ctx_, codec, nullptr) < 0) return false;
         delays_ = (codec->capabilities & AV_CODEC_CAP_DELAY) != 0;
-        blank_.assign(static_cast<std::size_t>(facts_.length), 0);
+        blank_.assign(static_cast<std::size_t>(facts_.samples), 0);
 
         FrameOrder::Kind kind = OrderKind(id);
-        if (kind != FrameOrder::Kind::None && !all_key_) {
+        if (facts_.timeline && facts_.timeline->Presented()) {
+            order_ = std::make_unique<TimelineOrder>(*facts_.timeline, facts_.length);
+        } else if (kind != FrameOrder::Kind::None && !all_key_) {
             auto order = std::make_unique<FrameOrder>(facts_, kind, id, extra);
             if (order->Usable() && order->ProbeReordering()) order_ = std::move(order);
         }
@@ -496,7 +546,7 @@ private:
                 return nullptr;
             }
             if (finished_) return nullptr;
-            if (fed_ + 1 >= facts_.length) {
+            if (fed_ + 1 >= facts_.samples) {
                 Drain();
                 continue;
             }
@@ -574,7 +624,7 @@ private:
             ++stats_.frames_decoded;
             std::int64_t pts =
                 frame_->pts != AV_NOPTS_VALUE ? frame_->pts : frame_->best_effort_timestamp;
-            if (pts == AV_NOPTS_VALUE || pts < 0 || pts >= facts_.length) {
+            if (pts == AV_NOPTS_VALUE || pts < 0 || pts >= facts_.samples) {
                 av_frame_unref(frame_);
                 continue;
             }
@@ -707,7 +757,7 @@ private:
     AVFrame* frame_ = nullptr;
     AVPacket* packet_ = nullptr;
     SwsContext* sws_ = nullptr;
-    std::unique_ptr<FrameOrder> order_;
+    std::unique_ptr<Order> order_;
     std::map<LONG, AVFrame*> cache_;
     std::vector<std::uint8_t> buffer_;
     std::vector<std::uint8_t> scratch_;

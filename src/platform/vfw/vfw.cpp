@@ -11,6 +11,7 @@
 #include "platform/vfw/handler.h"
 #include "platform/vfw/riff.h"
 #include "platform/vfw/sharelock.h"
+#include "platform/vfw/timeline.h"
 
 namespace lum::platform::vfw {
 
@@ -27,7 +28,8 @@ bool ValidMode(UINT mode) {
            share == OF_SHARE_DENY_READ || share == OF_SHARE_DENY_NONE;
 }
 
-HRESULT OpenByContent(std::unique_ptr<ByteStream> io, UINT mode, PAVIFILE* file) {
+HRESULT OpenByContent(std::unique_ptr<ByteStream> io, UINT mode, const std::string& name,
+                      PAVIFILE* file) {
     bool write_access = (mode & 0x3) != OF_READ;
     if (mode & OF_CREATE) {
         if (!io->Writable() || !io->Truncate(0)) return AVIERR_FILEWRITE;
@@ -41,7 +43,7 @@ HRESULT OpenByContent(std::unique_ptr<ByteStream> io, UINT mode, PAVIFILE* file)
     if (GetLE32(head) == kRIFF && kind == MakeFourCC("WAVE"))
         return OpenWaveFile(io, write_access, file);
     if (GetBE32(head) == 0x2E736E64) return OpenAuFile(io, write_access, file);
-    return AVIERR_UNSUPPORTED;
+    return OpenLavfFile(io, write_access, name, file);
 }
 
 __int128 FloorDiv(__int128 a, __int128 b) {
@@ -53,6 +55,11 @@ __int128 FloorDiv(__int128 a, __int128 b) {
 LONG ToLong(__int128 v) {
     if (v > 0x7FFFFFFF || v < -0x7FFFFFFF) return -1;
     return static_cast<LONG>(v);
+}
+
+// The frames of a stream its container times one by one.
+FrameTimeline* Timeline(PAVISTREAM stream) {
+    return dynamic_cast<FrameTimeline*>(stream);
 }
 
 bool StreamRate(PAVISTREAM stream, AVISTREAMINFO& info) {
@@ -95,7 +102,7 @@ HRESULT AVIFileOpen(PAVIFILE* file, const std::string& path, UINT mode, const vo
     }
     if (!fs) return AVIERR_FILEOPEN;
     if (!AcquireShare(fs->Descriptor(), ShareFromMode(mode))) return AVIERR_FILEOPEN;
-    return OpenByContent(std::move(fs), mode, file);
+    return OpenByContent(std::move(fs), mode, path, file);
 }
 
 HRESULT AVIFileOpenStream(PAVIFILE* file, std::unique_ptr<ByteStream> stream, UINT mode) {
@@ -103,7 +110,7 @@ HRESULT AVIFileOpenStream(PAVIFILE* file, std::unique_ptr<ByteStream> stream, UI
     *file = nullptr;
     if (!stream) return AVIERR_BADPARAM;
     if (!ValidMode(mode)) return AVIERR_BADFLAGS;
-    return OpenByContent(std::move(stream), mode, file);
+    return OpenByContent(std::move(stream), mode, "", file);
 }
 
 ULONG AVIFileAddRef(PAVIFILE file) {
@@ -191,8 +198,11 @@ LONG AVIStreamLength(PAVISTREAM stream) {
 }
 
 // The first whole millisecond inside the sample, so that converting the
-// time back gives the same sample.
+// time back gives the same sample. Frames a container times one by one
+// (variable frame rate) take their own times.
 LONG AVIStreamSampleToTime(PAVISTREAM stream, LONG sample) {
+    LONG ms = 0;
+    if (FrameTimeline* t = Timeline(stream); t && t->FrameTime(sample, &ms)) return ms;
     AVISTREAMINFO info{};
     if (!StreamRate(stream, info)) return -1;
     __int128 t = static_cast<__int128>(sample) * info.dwScale * 1000;
@@ -201,6 +211,8 @@ LONG AVIStreamSampleToTime(PAVISTREAM stream, LONG sample) {
 
 // The sample shown at that time.
 LONG AVIStreamTimeToSample(PAVISTREAM stream, LONG ms) {
+    LONG frame = 0;
+    if (FrameTimeline* t = Timeline(stream); t && t->FrameAtTime(ms, &frame)) return frame;
     AVISTREAMINFO info{};
     if (!StreamRate(stream, info)) return -1;
     __int128 n = static_cast<__int128>(ms) * info.dwRate;

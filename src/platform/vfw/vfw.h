@@ -2,8 +2,10 @@
 // records and result codes the library was written against. Files and
 // streams are reference-counted service objects; every call returns 0 or an
 // AVIERR_* code. File handlers are chosen by content: AVI (RIFF "AVI " with
-// OpenDML extensions), WAV and AU. Files opened with OF_CREATE are written
-// as AVI, with OpenDML indexes once they pass 1 GB.
+// OpenDML extensions), WAV and AU first, then, read-only, every other
+// container libavformat demuxes (MP4, MOV, MKV, WebM, MPEG-TS, ...). Files
+// opened with OF_CREATE are written as AVI, with OpenDML indexes once they
+// pass 1 GB.
 #pragma once
 
 #include <cstddef>
@@ -197,9 +199,10 @@ void AVIFileExit();
 
 // Opens or creates a file. Mode: share flag | access | OF_CREATE. The file
 // comes back holding one reference. Fails with AVIERR_FILEOPEN when the file
-// cannot be opened or another open's share mode forbids this one, and with
-// AVIERR_UNSUPPORTED when no handler recognises the content. Handler is
-// accepted for the platform's signature and ignored.
+// cannot be opened or another open's share mode forbids this one, with
+// AVIERR_UNSUPPORTED when no handler recognises the content, and with
+// AVIERR_READONLY when write access is asked of a container that is only
+// read. Handler is accepted for the platform's signature and ignored.
 HRESULT AVIFileOpen(PAVIFILE* file, const std::string& path, UINT mode,
                     const void* handler = nullptr);
 // Opens a file handler over a byte stream (a memory image, fuzz input). With
