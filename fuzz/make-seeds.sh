@@ -23,6 +23,15 @@ if command -v ffmpeg >/dev/null 2>&1; then
     ff -f lavfi -i "$tone" -c:a adpcm_ima_wav "$out/fuzz_avifile/ima.wav"
     ff -f lavfi -i "$tone" -c:a pcm_s16be "$out/fuzz_avifile/s16.au"
     ff -f lavfi -i "$tone" -c:a pcm_mulaw "$out/fuzz_avifile/mulaw.au"
+    # Containers of the libavformat handler.
+    ff -f lavfi -i "$src" -c:v libx264 -bf 2 -g 3 "$out/fuzz_avifile/h264.mp4"
+    ff -f lavfi -i "$src" -f lavfi -i "$tone" -c:v libx264 -bf 2 -g 3 -c:a aac -shortest \
+        "$out/fuzz_avifile/av.mkv"
+    ff -f lavfi -i "$src" -f lavfi -i "$tone" -c:v mpeg2video -bf 2 -g 4 -c:a mp2 -shortest \
+        "$out/fuzz_avifile/mpeg2.ts"
+    ff -f lavfi -i "$src" -f lavfi -i "$tone" -c:v mjpeg -c:a pcm_s16be -shortest \
+        "$out/fuzz_avifile/mjpeg.mov"
+    ff -f lavfi -i "$src" -c:v libvpx-vp9 -b:v 50k "$out/fuzz_avifile/vp9.webm"
     for fmt in bgr24 pal8 rgb555le bgra monob; do
         ff -f lavfi -i "$src" -frames:v 1 -pix_fmt $fmt "$tmp/$fmt.bmp"
         cp "$tmp/$fmt.bmp" "$out/fuzz_dib/$fmt.bmp"

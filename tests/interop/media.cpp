@@ -93,21 +93,71 @@ const std::vector<Recipe>& FrameRecipes() {
     return recipes;
 }
 
+const std::vector<Recipe>& ContainerRecipes() {
+    static const std::vector<Recipe> recipes = [] {
+        const std::string av = "-f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i "
+                               "sine=frequency=440:sample_rate=22050 -t 4 ";
+        const std::string video = "-f lavfi -i testsrc=size=160x120:rate=25 -t 4 ";
+        const std::string h264 = "-c:v libx264 -bf 3 -g 30 -pix_fmt yuv420p ";
+        std::vector<Recipe> r = {
+            {"Mp4H264", av + h264 + "-c:a aac", "mp4"},
+            {"MkvH264", av + h264 + "-c:a aac", "mkv"},
+            {"MovMjpeg", av + "-c:v mjpeg -q:v 3 -c:a pcm_s16be", "mov"},
+            {"WebmVp9", av + "-c:v libvpx-vp9 -b:v 200k -g 40 -c:a libopus", "webm"},
+            {"TsMpeg2", av + "-c:v mpeg2video -bf 2 -g 12 -c:a mp2", "ts"},
+            // Frames 20 to 39 left out: the times jump by 0.84 s after frame 19.
+            {"MkvVfr", video + "-vf select='not(between(n\\,20\\,39))' -fps_mode vfr " + h264,
+             "mkv"},
+        };
+        // Copies of other files, which MediaFile makes first.
+        r.push_back({"Mp4EditList", "-ss 1.3 -i {Mp4H264} -c copy", "mp4"});
+        r.push_back({"Mp4FromAvi", "-i {FromAvi} -c copy", "mp4"});
+        return r;
+    }();
+    return recipes;
+}
+
 bool HaveFfmpeg() {
     return test::HaveProgram("ffmpeg") && test::HaveProgram("ffprobe");
 }
 
+namespace {
+
+// The recipes that others copy, named in braces in their command lines.
+const Recipe* Source(const std::string& name) {
+    static const Recipe from_avi = {
+        "FromAvi",
+        "-f lavfi -i testsrc=size=160x120:rate=25 -t 4 -c:v libx264 -bf 3 -g 30 -pix_fmt yuv420p",
+        "avi"};
+    if (name == from_avi.name) return &from_avi;
+    for (const Recipe& r : ContainerRecipes())
+        if (r.name == name) return &r;
+    return nullptr;
+}
+
+} // namespace
+
 std::string MediaFile(const Recipe& recipe) {
-    std::size_t key = std::hash<std::string>{}(recipe.ffmpeg);
+    std::string args = recipe.ffmpeg;
+    for (std::size_t open; (open = args.find('{')) != std::string::npos;) {
+        const std::size_t close = args.find('}', open);
+        const Recipe* source = Source(args.substr(open + 1, close - open - 1));
+        if (close == std::string::npos || source == nullptr)
+            throw std::runtime_error("no recipe named in " + recipe.ffmpeg);
+        args.replace(open, close - open + 1, test::Quote(MediaFile(*source)));
+    }
+    std::size_t key = std::hash<std::string>{}(args);
     std::filesystem::path out =
         CacheDir() / (recipe.name + "-" + std::to_string(key % 1000000) + "." + recipe.extension);
     if (std::filesystem::exists(out)) return out.string();
     // Made under a private name and moved in place, so that tests running
     // side by side never see half a file.
     std::string tmp = out.string() + ".part" + std::to_string(::getpid()) + "." + recipe.extension;
-    std::string cmd = "ffmpeg -v error -y " + recipe.ffmpeg + " -f " +
-                      (recipe.extension == "au" ? std::string("au") : recipe.extension) + " " +
-                      test::Quote(tmp) + " 2>&1";
+    const std::string muxer = recipe.extension == "mkv"  ? "matroska"
+                              : recipe.extension == "ts" ? "mpegts"
+                                                         : recipe.extension;
+    std::string cmd =
+        "ffmpeg -v error -y " + args + " -f " + muxer + " " + test::Quote(tmp) + " 2>&1";
     std::string log;
     if (test::Run(cmd, &log) != 0) throw std::runtime_error("ffmpeg failed: " + cmd + "\n" + log);
     std::filesystem::rename(tmp, out);

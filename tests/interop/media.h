@@ -14,7 +14,7 @@ namespace lum::interop {
 struct Recipe {
     std::string name;      // also the test name
     std::string ffmpeg;    // arguments between "ffmpeg -y" and the output file
-    std::string extension; // "avi", "wav", "au"
+    std::string extension; // "avi", "wav", "au", "mp4", "mov", "mkv", "webm", "ts"
 };
 
 // Tests name a recipe by its name.
@@ -28,6 +28,12 @@ const std::vector<Recipe>& AviRecipes();
 // Video-only files of 75 frames (3 seconds) for checking decoded frames,
 // one per codec and compression code the frame decoder is expected to know.
 const std::vector<Recipe>& FrameRecipes();
+
+// Files in the containers of the libavformat handler: H.264 with B-frames
+// in MP4 and MKV, MJPEG with big-endian PCM in MOV, VP9 in WebM, MPEG-2 in
+// MPEG-TS, a variable frame rate MKV, an MP4 whose edit list cuts off its
+// first frames, and an MP4 copied out of an AVI (decode times only).
+const std::vector<Recipe>& ContainerRecipes();
 
 // True when ffmpeg and ffprobe are installed.
 bool HaveFfmpeg();

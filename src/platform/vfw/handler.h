@@ -144,7 +144,8 @@ HRESULT CreateAviFile(std::unique_ptr<ByteStream>& io, PAVIFILE* file);
 HRESULT OpenWaveFile(std::unique_ptr<ByteStream>& io, bool writable, PAVIFILE* file);
 HRESULT OpenAuFile(std::unique_ptr<ByteStream>& io, bool writable, PAVIFILE* file);
 // Every other container libavformat demuxes, read-only: write access
-// answers AVIERR_READONLY. Name (may be empty) helps to tell the container.
+// answers AVIERR_READONLY, a container it knows but cannot open
+// AVIERR_BADFORMAT. Name (may be empty) helps to tell the container.
 HRESULT OpenLavfFile(std::unique_ptr<ByteStream>& io, bool write_access, const std::string& name,
                      PAVIFILE* file);
 

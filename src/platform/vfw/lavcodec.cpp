@@ -71,6 +71,19 @@ private:
     LONG frames_;
 };
 
+// Whether the first frames of a container's order differ from the order
+// of their samples.
+bool TimelineReorders(FrameTimeline& timeline) {
+    LONG last = -1;
+    for (LONG s = 0; s < std::min<LONG>(timeline.SampleCount(), 120); ++s) {
+        const LONG f = timeline.FrameOfSample(s);
+        if (f < 0) continue;
+        if (f < last) return true;
+        last = f;
+    }
+    return false;
+}
+
 // ---- FrameOrder ----
 
 // Presentation positions of the frames of a codec with B-frames. Positions
@@ -396,11 +409,22 @@ public:
         blank_.assign(static_cast<std::size_t>(facts_.samples), 0);
 
         FrameOrder::Kind kind = OrderKind(id);
+        std::unique_ptr<FrameOrder> parsed;
+        if (kind != FrameOrder::Kind::None && !all_key_) {
+            parsed = std::make_unique<FrameOrder>(facts_, kind, id, extra);
+            if (!parsed->Usable() || !parsed->ProbeReordering()) parsed.reset();
+        }
         if (facts_.timeline && facts_.timeline->Presented()) {
-            order_ = std::make_unique<TimelineOrder>(*facts_.timeline, facts_.length);
-        } else if (kind != FrameOrder::Kind::None && !all_key_) {
-            auto order = std::make_unique<FrameOrder>(facts_, kind, id, extra);
-            if (order->Usable() && order->ProbeReordering()) order_ = std::move(order);
+            // A container's times give the order, unless they show none where
+            // the pictures are reordered: a copy out of a container without
+            // presentation times (AVI) carries decode times only, and the
+            // decoder's order is the pictures' own.
+            if (parsed && !TimelineReorders(*facts_.timeline))
+                order_ = std::move(parsed);
+            else
+                order_ = std::make_unique<TimelineOrder>(*facts_.timeline, facts_.length);
+        } else {
+            order_ = std::move(parsed);
         }
         return true;
     }

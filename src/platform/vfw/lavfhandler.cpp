@@ -113,9 +113,10 @@ public:
     }
 
     // Opens the stream as Format, or as what probing finds (null when
-    // libavformat knows no container of it, or only a doubtful one).
+    // libavformat knows no container of it, or only a doubtful one; Known
+    // then tells whether it knew the container).
     static std::unique_ptr<Demuxer> Open(ByteStream& io, const std::string& name,
-                                         const AVInputFormat* format) {
+                                         const AVInputFormat* format, bool* known = nullptr) {
         std::unique_ptr<Demuxer> d(new Demuxer);
         d->source_.io = &io;
         auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBuffer));
@@ -132,6 +133,7 @@ public:
             if (score <= AVPROBE_SCORE_RETRY || found == nullptr || !Acceptable(found))
                 return nullptr;
             format = found;
+            if (known) *known = true;
         }
         d->ctx_ = avformat_alloc_context();
         if (d->ctx_ == nullptr) return nullptr;
@@ -1002,8 +1004,9 @@ HRESULT OpenLavfFile(std::unique_ptr<ByteStream>& io, bool write_access, const s
     // The library reports through results, not on the error stream.
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
-    auto demuxer = Demuxer::Open(*io, name, nullptr);
-    if (!demuxer) return AVIERR_UNSUPPORTED;
+    bool known = false;
+    auto demuxer = Demuxer::Open(*io, name, nullptr, &known);
+    if (!demuxer) return known ? AVIERR_BADFORMAT : AVIERR_UNSUPPORTED;
     AVFormatContext* ctx = demuxer->Ctx();
     const bool indexed = IsMovFamily(ctx->iformat);
     if (indexed) {
