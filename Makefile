@@ -52,15 +52,17 @@ fuzz-smoke: fuzz
 	fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 # Benchmarks in their own build folder: the frame-reader walk, the
-# extraction against ffmpeg (bench/extract_vs_ffmpeg.sh, RUNS=n for more runs)
-# and drawing (bench/draw_bench.sh).
+# extraction against ffmpeg (bench/extract_vs_ffmpeg.sh, RUNS=n for more runs),
+# drawing (bench/draw_bench.sh) and opening long MP4, MKV and MPEG-TS files
+# (bench/open_vs_ffmpeg.sh).
 BENCH_DIR := build-bench
 
 bench: deps
 	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
-	cmake --build $(BENCH_DIR) -j $(JOBS) --target snapreel-cli lum_bench_getdib lum_bench_draw
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target snapreel-cli lum_bench_getdib lum_bench_draw lum_bench_open
 	bench/extract_vs_ffmpeg.sh $(BENCH_DIR)/src/app/snapreel-cli $(BENCH_DIR)/bench-media
 	bench/draw_bench.sh $(BENCH_DIR)/bench/lum_bench_draw $(BENCH_DIR)/bench-media
+	bench/open_vs_ffmpeg.sh $(BENCH_DIR)/bench/lum_bench_open $(BENCH_DIR)/bench-media
 
 # The Debian package of both programs (CPack), in the build folder:
 # install it with apt-get install ./build/snapreel_*.deb

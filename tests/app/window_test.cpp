@@ -16,6 +16,7 @@
 #include "app/subform.h"
 #include "media.h"
 #include "platform/ui/filedialog_driver.h"
+#include "platform/ui/vfwpreview.h"
 
 namespace fs = std::filesystem;
 using lum::app::TMainForm;
@@ -271,3 +272,58 @@ TEST_F(Window, QuitClosesTheWindow) {
 }
 
 } // namespace
+
+// A video in another container (MP4) is listed under the dialog's last
+// entry, "all files"; its preview shows its first frame, and the window
+// extracts from it the stills the command line writes.
+TEST_F(Window, OpensAnMp4ThroughAllFilesWithItsPreview) {
+    if (!lum::test::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    const std::string clip = tmp.File("clip.mp4");
+    ASSERT_EQ(lum::test::Run("ffmpeg -v error -y -f lavfi -i "
+                             "'testsrc2=size=48x32:rate=25:duration=6,hue=h=120*floor(t/2)' "
+                             "-c:v libx264 -bf 2 " +
+                             lum::test::Quote(clip) + " 2>&1"),
+              0);
+    holder.OpenDialog->SetInitialDir(tmp.Path().string());
+    holder.OpenDialog->SetFilterIndex(4);
+    QString filter;
+    bool listed = false;
+    QSize previewed;
+    QString text;
+    lum::test::WhenShown([&](lum::platform::ui::FileDialog* d) {
+        filter = d->selectedNameFilter();
+        listed = lum::test::SelectInList(d, "clip.mp4");
+        auto* pane = d->findChild<lum::platform::vfw::AviPreviewPane*>();
+        if (pane) {
+            (void)QTest::qWaitFor([&] { return pane->ShownPath() == clip; }, 3000);
+            previewed = pane->Shown().frame.size();
+            text = pane->InfoText();
+        }
+        lum::test::TypeName(d, "clip.mp4");
+        d->accept();
+    });
+    QTest::mouseClick(form.LoadButton, Qt::LeftButton);
+    EXPECT_TRUE(filter.startsWith("Alle Dateien")) << filter.toStdString();
+    EXPECT_TRUE(listed);
+    EXPECT_EQ(previewed, QSize(48, 32));
+    EXPECT_EQ(text.toStdString(), "48 x 32, 150 frames, 6.00 s, 25 frames/s");
+    ASSERT_TRUE(holder.AVIFile->Opened());
+    ChooseFolder(out);
+    form.NumIOSkip->SetText("25");
+    form.NumIODistance->SetText("20");
+    Extract();
+    EXPECT_TRUE(Errors().empty());
+    const std::vector<std::string> stills = Stills(out);
+    EXPECT_GE(stills.size(), 3u);
+    holder.AVIFile->CloseFile();
+    const std::string cli = tmp.File("cli");
+    std::ostringstream o, e;
+    ASSERT_EQ(lum::app::RunCli(
+                  {"extract", clip, "-o", cli, "--quiet", "--step", "25", "--level", "20"}, o, e),
+              0)
+        << e.str();
+    EXPECT_EQ(Stills(cli), stills);
+    for (const std::string& name : stills)
+        EXPECT_EQ(lum::test::ReadFile(out + "/" + name), lum::test::ReadFile(cli + "/" + name))
+            << name;
+}

@@ -98,9 +98,11 @@ TEST(TLumAVIOpenDialog, SettingsAndTheServicesFilter) {
     EXPECT_EQ(open.GetFilterIndex(), 1);
     EXPECT_EQ(open.GetOptions(), TOpenOptions({ofHideReadOnly, ofNoNetworkButton}));
     EXPECT_TRUE(open.GetTemplate().empty());
-    EXPECT_EQ(open.GetFilter(), "All multimedia files|*.avi;*.wav;*.au|AVI files (*.avi)|*.avi|"
-                                "Wave files (*.wav)|*.wav|AU files (*.au)|*.au|"
-                                "All files (*.*)|*.*");
+    EXPECT_EQ(open.GetFilter(),
+              "All multimedia files|*.avi;*.wav;*.au;*.mp4;*.m4v;*.mov;*.mkv;*.webm;*.ts;*.m2ts;"
+              "*.mpg|AVI files (*.avi)|*.avi|Wave files (*.wav)|*.wav|AU files (*.au)|*.au|"
+              "MP4, MOV, MKV, WebM and MPEG files|*.mp4;*.m4v;*.mov;*.mkv;*.webm;*.ts;*.m2ts;*.mpg|"
+              "All files (*.*)|*.*");
     TLumAVISaveDialog save;
     EXPECT_EQ(save.GetTitle(), "Save AVI File");
     // Only the AVI handler writes.

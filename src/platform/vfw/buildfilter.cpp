@@ -18,6 +18,9 @@ constexpr HandlerKind kHandlers[] = {
     {"AVI files (*.avi)", "*.avi", true},
     {"Wave files (*.wav)", "*.wav", false},
     {"AU files (*.au)", "*.au", false},
+    // The containers libavformat reads for us, as their files are named.
+    {"MP4, MOV, MKV, WebM and MPEG files", "*.mp4;*.m4v;*.mov;*.mkv;*.webm;*.ts;*.m2ts;*.mpg",
+     false},
 };
 
 } // namespace
