@@ -552,3 +552,33 @@ TEST(Containers, ReadingAheadInDemuxedFiles) {
         EXPECT_GT(ahead.read_ahead, 0u);
     }
 }
+
+// From a memory image (libavformat reading through the service's byte
+// stream) a file reads as it does from disk.
+TEST(Containers, FromMemoryAsFromDisk) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    for (const Recipe& r : ContainerRecipes()) {
+        if (r.name != "MkvH264" && r.name != "Mp4H264" && r.name != "TsMpeg2") continue;
+        SCOPED_TRACE(r.name);
+        const std::string path = MediaFile(r);
+        const Bytes image = lum::test::ReadFile(path);
+        PAVIFILE f = nullptr;
+        ASSERT_EQ(
+            AVIFileOpenStream(&f,
+                              MemoryStream::View(
+                                  {reinterpret_cast<const std::byte*>(image.data()), image.size()}),
+                              OF_READ),
+            AVIERR_OK);
+        Opened disk(path);
+        for (LONG i = 0; i < static_cast<LONG>(disk.Streams().size()); ++i) {
+            PAVISTREAM m = nullptr;
+            ASSERT_EQ(AVIFileGetStream(f, &m, 0, i), AVIERR_OK);
+            PAVISTREAM d = disk.Streams()[static_cast<std::size_t>(i)];
+            ASSERT_EQ(AVIStreamLength(m), AVIStreamLength(d));
+            for (LONG s = AVIStreamLength(d); s-- > 0;)
+                EXPECT_EQ(ReadSamples(m, s, 1), ReadSamples(d, s, 1)) << "stream " << i << " " << s;
+            AVIStreamRelease(m);
+        }
+        AVIFileRelease(f);
+    }
+}

@@ -506,9 +506,7 @@ void LavfStream::Build(bool direct, bool times_known) {
     std::sort(lookup_.begin(), lookup_.end());
 
     if (!Video()) return;
-    // A stream whose first sample is no key frame still starts there.
     const auto n = static_cast<LONG>(packets_.size());
-    if (n > 0 && !index_.IsKey(0)) index_.MarkKey(0);
     LONG shown = 0;
     for (const Packet& p : packets_)
         shown += p.shown ? 1 : 0;
@@ -528,7 +526,9 @@ void LavfStream::Build(bool direct, bool times_known) {
     presented_ = times_known_ || direct;
     LONG count = 0;
     for (LONG s = 0; s < n; ++s) {
-        if (index_.IsKey(s)) {
+        // A stream whose first sample is no key frame (a cut MPEG-TS) still
+        // starts a period there.
+        if (s == 0 || index_.IsKey(s)) {
             period_start_.push_back(s);
             shown_before_.push_back(count);
         }
@@ -930,10 +930,11 @@ bool LavfFile::ReadDemuxed(int k, LONG s, std::size_t skip, void* buffer, std::s
     bool ok = false;
     for (int attempt = ReadsOn(*r, k, s) ? -1 : 0; attempt <= 2; ++attempt) {
         if (attempt >= 0 && !Seek(*r, k, key, attempt)) continue;
-        // Room for the other streams' packets between; from the start,
-        // the whole file.
+        // Room for the other streams' packets between (from the key frame
+        // before, on the second attempt); from the start, the whole file.
+        const LONG from = attempt == 1 ? std::max<LONG>(stream.Index().PrevKey(key - 1), 0) : key;
         const std::size_t limit =
-            attempt >= 2 ? total : static_cast<std::size_t>(s - key + 1) * 16 + 4096;
+            attempt >= 2 ? total : static_cast<std::size_t>(s - from + 1) * 16 + 4096;
         if (ReadOn(*r, k, s, limit, skip, buffer, count, &ok) == Outcome::Found) return ok;
     }
     return false;
