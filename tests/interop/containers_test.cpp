@@ -582,3 +582,46 @@ TEST(Containers, FromMemoryAsFromDisk) {
         AVIFileRelease(f);
     }
 }
+
+// In a variable frame rate file frames are counted, not timed: the
+// extraction visits every tenth frame, and its report gives each visited
+// frame's presentation time.
+TEST(Containers, ReportTimesOfAVariableFrameRateFile) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    const Recipe* vfr = nullptr;
+    for (const Recipe& r : ContainerRecipes())
+        if (r.name == "MkvVfr") vfr = &r;
+    ASSERT_NE(vfr, nullptr);
+    const std::string path = MediaFile(*vfr);
+    const std::vector<double> times = FfmpegFrameTimes(path);
+    lum::test::TempDir dir;
+    std::ostringstream o, e;
+    ASSERT_EQ(lum::app::RunCli({"extract", path, "-o", dir.File("out"), "--quiet", "--step", "10",
+                                "--report", dir.File("r.csv")},
+                               o, e),
+              0)
+        << e.str();
+    const Bytes text = lum::test::ReadFile(dir.File("r.csv"));
+    std::istringstream lines(std::string(text.begin(), text.end()));
+    std::string line;
+    std::getline(lines, line); // the heading
+    std::vector<std::pair<int, int>> rows;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string input, frame, ms;
+        std::getline(fields, input, ',');
+        std::getline(fields, frame, ',');
+        std::getline(fields, ms, ',');
+        rows.emplace_back(std::stoi(frame), std::stoi(ms));
+    }
+    ASSERT_EQ(rows.size(), (times.size() + 9) / 10);
+    for (const auto& [frame, ms] : rows) {
+        EXPECT_EQ(frame % 10, 0);
+        EXPECT_NEAR(ms,
+                    std::ceil((times[static_cast<std::size_t>(frame)] - times[0]) * 1000 - 1e-6), 1)
+            << "frame " << frame;
+    }
+    // Frame 20 follows the 20 frames left out: 1600 ms, not 800.
+    ASSERT_GE(rows.size(), 3u);
+    EXPECT_EQ(rows[2], std::make_pair(20, 1600));
+}
