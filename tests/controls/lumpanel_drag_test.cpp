@@ -157,6 +157,23 @@ TEST(MarkerPanelDrag, RangeMarkersStayOnTheirSideOfTheLocatorAndOfEachOther) {
     EXPECT_EQ(p.GetMarkerA(), 0);
 }
 
+TEST(MarkerPanelDrag, RangeMarkersSnapToTheGridAsTheLocatorDoes) {
+    Dragging s;
+    TLumCustomMarkerPanel& p = *s.panel;
+    p.SetUseMarkers(true);
+    p.SetMarkerA(100);
+    p.SetMarkerB(300);
+    p.SetLocator(200);
+    p.SetSnapToGrid(true);
+    p.SetGridWidthX(50);
+    // 148 lies two pixels from the grid line at 150, 252 two from 250.
+    s.Drag(s.Column(100), s.Column(148), 8);
+    EXPECT_EQ(p.GetMarkerA(), 150);
+    s.Drag(s.Column(300), s.Column(252), 8);
+    EXPECT_EQ(p.GetMarkerB(), 250);
+    EXPECT_EQ(p.GetLocator(), 200);
+}
+
 TEST(MarkerPanelDrag, BothMarkersKeepTheirDistanceInEitherDirection) {
     Dragging s;
     TLumCustomMarkerPanel& p = *s.panel;

@@ -125,8 +125,11 @@ TEST(MarkerPanelMapping, PanelTooSmallForItsBevelNeverDividesByZero) {
         EXPECT_EQ(s.panel.X_ToPixel(s.panel.GetDispMinX()), 1);
         EXPECT_EQ(s.panel.PixelTo_X(1), s.panel.GetDispMinX());
         EXPECT_EQ(s.panel.PixelTo_Y(size - 2), s.panel.GetDispMinY());
-        EXPECT_LE(std::abs(s.panel.X_ToPixel(s.panel.GetDispMaxX())), 16384);
-        EXPECT_LE(std::abs(s.panel.Y_ToPixel(s.panel.GetDispMaxY())), 16384);
+        // The far ends map no further out than the near ones: X grows to the
+        // right, Y upwards.
+        EXPECT_GE(s.panel.X_ToPixel(s.panel.GetDispMaxX()), 1);
+        EXPECT_LE(s.panel.Y_ToPixel(s.panel.GetDispMaxY()),
+                  s.panel.Y_ToPixel(s.panel.GetDispMinY()));
     }
 }
 
