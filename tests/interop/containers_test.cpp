@@ -7,6 +7,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QStringList>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -181,6 +182,26 @@ TEST_P(ContainerFile, StreamsAndFrameCountsAreFfprobes) {
             EXPECT_EQ(info.rcFrame.bottom, p["height"].toInteger());
             EXPECT_EQ(cli[static_cast<qsizetype>(i)].toObject()["codec"].toString(),
                       p["codec_name"].toString());
+            // Rate and scale are the average frame rate ffprobe gives.
+            const QStringList avg = p["avg_frame_rate"].toString().split('/');
+            if (avg.size() == 2 && avg[0].toDouble() > 0 && avg[1].toDouble() > 0) {
+                ASSERT_GT(info.dwScale, 0u);
+                EXPECT_NEAR(double(info.dwRate) / info.dwScale,
+                            avg[0].toDouble() / avg[1].toDouble(), 1e-9)
+                    << info.dwRate << "/" << info.dwScale;
+            }
+            // The bitmap header names the code the stream's handler has.
+            LONG size = 0;
+            AVIStreamReadFormat(ours.Streams()[i], 0, nullptr, &size);
+            ASSERT_GE(size, 40);
+            Bytes f(static_cast<std::size_t>(size));
+            AVIStreamReadFormat(ours.Streams()[i], 0, f.data(), &size);
+            BITMAPINFOHEADER bi;
+            std::memcpy(&bi, f.data(), sizeof bi);
+            EXPECT_NE(info.fccHandler, 0u);
+            EXPECT_EQ(bi.biCompression, info.fccHandler);
+            EXPECT_EQ(bi.biWidth, p["width"].toInteger());
+            EXPECT_EQ(bi.biHeight, p["height"].toInteger());
         } else {
             EXPECT_EQ(info.fccType, streamtypeAUDIO);
             LONG size = 0;
@@ -234,6 +255,11 @@ TEST_P(ContainerFile, EverySampleIsThePacketFfprobeReads) {
                       packets[k]["data_hash"].toString().toStdString())
                 << "packet " << k;
         };
+        // A buffer of the suggested size holds every sample.
+        std::int64_t largest = 0;
+        for (const QJsonObject& p : packets)
+            largest = std::max(largest, Num(p["size"]));
+        EXPECT_GE(static_cast<std::int64_t>(info.dwSuggestedBufferSize), largest);
         for (std::size_t k = 0; k < packets.size(); ++k)
             check(k);
         for (std::size_t k = packets.size(); k-- > 0;)
