@@ -65,6 +65,7 @@ function(lum_add_unit_tests target)
         "LUM_REGISTRY=${PROJECT_BINARY_DIR}/test-registry/${exe}.db"
         "LUM_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data"
         "LUM_BUILD_DIR=${PROJECT_BINARY_DIR}"
+        "LUM_ACM=${PROJECT_BINARY_DIR}/src/platform/acm/liblumacm.so"
         ${ARG_ENVIRONMENT})
     if(LUM_SANITIZE)
         list(APPEND env "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0"
