@@ -21,6 +21,7 @@ libavcodec-dev
 libavformat-dev
 libavutil-dev
 libswscale-dev
+libswresample-dev
 ffmpeg
 libasound2-dev
 libgsm1-dev

@@ -9,6 +9,7 @@
 #include "app/extraction.h"
 #include "app/formloader.h"
 #include "app/mainform.h"
+#include "audio/lumacm.h"
 #include "controls/lumobj_cursors.h"
 #include "platform/base/resources.h"
 #include "platform/ui/uiservice.h"
@@ -55,6 +56,9 @@ private:
 void InitApplication() {
     platform::ui::SetApplicationTitle("SNAPREEL");
     RegisterLumCursors();
+    // The compression manager is loaded once for the program's life; the
+    // program runs without it, with compressed audio unavailable.
+    acmStartup();
     // The program's icon 3001 for every window.
     const auto icon = platform::FindResource("ICON", 3001);
     QPixmap pixmap;

@@ -1,6 +1,6 @@
 // `lum wave`: wave files through the library's wave file layer.
 //   info FILE [--json]     the format, sizes, INFO items and DISP chunks
-//   convert IN OUT [...]   PCM to PCM through the PCM conversion routines
+//   convert IN OUT [...]   to another format through the compression manager
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -8,6 +8,9 @@
 #include <sstream>
 #include <vector>
 
+#include "audio/lumacm.h"
+#include "audio/lumacmdlg.h"
+#include "audio/lumacmsup.h"
 #include "audio/lumpcmsup.h"
 #include "audio/lumwaveio.h"
 #include "core/lumobj.h"
@@ -88,8 +91,8 @@ struct Description {
 
 Description Describe(PWAVEIOCB cb) {
     Description d;
-    wioGetFormatName(&cb->Format, d.formatName);
-    wioGetFormat(&cb->Format, d.description);
+    // The compression manager's texts, or the wave layer's without it.
+    acmGetFormatDescription(&cb->Format, d.formatName, d.description);
     d.lengthMs = wioSamplesToTimeEx(cb, cb->SampleCount);
     if (cb->InfoChunk) {
         for (TInfoData* item = cb->InfoChunk->First; item; item = item->Next) {
@@ -169,6 +172,7 @@ int RunInfo(const Args& args, ToolIo& io) {
     case ArgParser::Result::Ok:
         break;
     }
+    acmStartup();
     WaveFile wave;
     if (int r = wioReadFileInfo(wave.Block(), path.c_str(), kFormWAVE, WIO_DISKFILE))
         return Fail(io, "info", path, ReadProblem(path, r));
@@ -226,15 +230,95 @@ private:
     std::string temp_;
 };
 
+// The target formats by name. Pcm8 and pcm16 are PCM of that size; the
+// others are made by the compression manager (or its support's builders)
+// for 16-bit PCM of the target's channels and rate.
+struct TargetKind {
+    const char* name;
+    WORD tag;
+    int bits; // PCM only
+};
+
+constexpr TargetKind kTargets[] = {
+    {"pcm8", WAVE_FORMAT_PCM, 8},      {"pcm16", WAVE_FORMAT_PCM, 16},
+    {"msadpcm", WAVE_FORMAT_ADPCM, 0}, {"ima", WAVE_FORMAT_IMA_ADPCM, 0},
+    {"alaw", WAVE_FORMAT_ALAW, 0},     {"mulaw", WAVE_FORMAT_MULAW, 0},
+    {"gsm", WAVE_FORMAT_GSM610, 0},    {"mp3", WAVE_FORMAT_MPEGLAYER3, 0},
+};
+
+using FormatBytes = std::vector<std::uint8_t>;
+
+const TWaveFormatEx* AsFormat(const FormatBytes& b) {
+    return b.empty() ? nullptr : reinterpret_cast<const TWaveFormatEx*>(b.data());
+}
+
+FormatBytes CopyFormat(const TWaveFormatEx* f) {
+    if (f == nullptr) return {};
+    const auto* p = reinterpret_cast<const std::uint8_t*>(f);
+    FormatBytes b(p, p + wioSizeOfWaveFormat(f));
+    if (f->wFormatTag == WAVE_FORMAT_PCM) reinterpret_cast<TWaveFormatEx*>(b.data())->cbSize = 0;
+    return b;
+}
+
+// Takes a global-heap format from a builder.
+FormatBytes Adopt(TWaveFormatEx* f) {
+    FormatBytes b = CopyFormat(f);
+    if (f) GlobalFreeMem(f);
+    return b;
+}
+
+// The format of Tag for Channels and Rate; empty when there is none.
+FormatBytes TargetFormat(WORD tag, int bits, int channels, std::int32_t rate) {
+    if (tag == WAVE_FORMAT_PCM) {
+        TWaveFormatEx pcm{};
+        pcmBuildWaveHeader(&pcm, bits, channels, rate);
+        return pcmIsValidFormat(&pcm) ? CopyFormat(&pcm) : FormatBytes{};
+    }
+    if (tag == WAVE_FORMAT_ADPCM) return Adopt(acmBuildADPCMHeader(rate, channels));
+    if (tag == WAVE_FORMAT_GSM610)
+        return channels == 1 ? Adopt(acmBuildGSM610Header(rate)) : FormatBytes{};
+    if (!acmIsUsable()) return {};
+    TWaveFormatEx pcm{};
+    pcmBuildWaveHeader(&pcm, 16, channels, rate);
+    DWORD largest = 0;
+    if (acmMetrics(nullptr, acm::ACM_METRIC_MAX_SIZE_FORMAT, &largest) != acm::MMSYSERR_NOERROR)
+        return {};
+    FormatBytes out(std::max<DWORD>(largest, sizeof(TWaveFormatEx)));
+    auto* f = reinterpret_cast<TWaveFormatEx*>(out.data());
+    f->wFormatTag = tag;
+    f->nChannels = static_cast<WORD>(channels);
+    f->nSamplesPerSec = static_cast<DWORD>(rate);
+    if (acmFormatSuggest(nullptr, &pcm, f, static_cast<DWORD>(out.size()),
+                         acm::ACM_FORMATSUGGESTF_WFORMATTAG | acm::ACM_FORMATSUGGESTF_NCHANNELS |
+                             acm::ACM_FORMATSUGGESTF_NSAMPLESPERSEC) != acm::MMSYSERR_NOERROR ||
+        f->wFormatTag != tag)
+        return {};
+    out.resize(static_cast<std::size_t>(wioSizeOfWaveFormat(f)));
+    return out;
+}
+
+// A conversion freed on every path.
+struct Conversion {
+    PACMConvert conv = nullptr;
+    ~Conversion() { acmDoneConvert(conv); }
+};
+
 int RunConvert(const Args& args, ToolIo& io) {
     std::string in, out;
+    std::optional<std::string> formatName;
     std::optional<long> bits, channels, rate;
+    std::string names;
+    for (const TargetKind& k : kTargets)
+        names += (names.empty() ? "" : "|") + std::string(k.name);
     ArgParser parser("lum wave convert",
-                     "Converts a PCM wave file to another bit depth, channel count or rate. "
-                     "Unset options keep the source's value; INFO and DISP data are kept.");
+                     "Converts a wave file to another format, channel count or rate, through the "
+                     "audio compression manager (PCM to PCM through the library's own routines). "
+                     "Unset options keep the source's values (GSM: mono at 8000 Hz); INFO and "
+                     "DISP data are kept.");
     parser.Positional("IN", in)
         .Positional("OUT", out)
-        .Choice("--bits", bits, {8, 16}, "bits per sample")
+        .Option("--format", names, formatName, "the target format")
+        .Choice("--bits", bits, {8, 16}, "PCM of this size (--format pcm8 or pcm16)")
         .Choice("--channels", channels, {1, 2}, "1 (mono) or 2 (stereo)")
         .Integer("--rate", rate, 4000, 100000, "samples per second");
     switch (parser.Parse(args, io.out, io.err)) {
@@ -245,50 +329,122 @@ int RunConvert(const Args& args, ToolIo& io) {
     case ArgParser::Result::Ok:
         break;
     }
+    const TargetKind* kind = nullptr;
+    if (formatName) {
+        for (const TargetKind& k : kTargets)
+            if (*formatName == k.name) kind = &k;
+        if (kind == nullptr || (bits && (kind->tag != WAVE_FORMAT_PCM || kind->bits != *bits))) {
+            io.err << "lum wave convert: "
+                   << (kind ? "--bits contradicts --format " : "unknown format ") << *formatName
+                   << " (one of " << names << ")\n"
+                   << parser.UsageLine() << "\n";
+            return kExitUsage;
+        }
+    }
+    acmStartup();
 
     WaveFile source;
     if (int r = wioReadFileInfo(source.Block(), in.c_str(), kFormWAVE, WIO_DISKFILE))
         return Fail(io, "convert", in, ReadProblem(in, r));
-    const TWaveFormatEx& from = source->Format;
-    if (!pcmIsValidFormat(&from))
-        return Fail(io, "convert", in, Message(144, "This wave file is not valid for conversion"));
-    TWaveFormatEx to{};
-    pcmBuildWaveHeader(&to, static_cast<int>(bits.value_or(from.wBitsPerSample)),
-                       static_cast<int>(channels.value_or(from.nChannels)),
-                       static_cast<std::int32_t>(rate.value_or(from.nSamplesPerSec)));
+    const TWaveFormatEx* from = &source->Format;
+    const bool fromPcm = pcmIsValidFormat(from);
+    const std::string notValid = Message(144, "This wave file is not valid for conversion");
+
+    // The target: the named format, or the source's own tag (PCM of the
+    // asked size), with the source's channels and rate unless told.
+    WORD tag = from->wFormatTag;
+    int pcmBits = fromPcm ? from->wBitsPerSample : 16;
+    if (kind) {
+        tag = kind->tag;
+        pcmBits = kind->bits;
+    } else if (bits) {
+        tag = WAVE_FORMAT_PCM;
+        pcmBits = static_cast<int>(*bits);
+    }
+    const bool gsm = tag == WAVE_FORMAT_GSM610;
+    const int toChannels = static_cast<int>(channels.value_or(gsm ? 1 : from->nChannels));
+    const auto toRate =
+        static_cast<std::int32_t>(rate.value_or(gsm ? 8000 : std::int32_t(from->nSamplesPerSec)));
+    FormatBytes target;
+    if (tag == from->wFormatTag && !fromPcm && toChannels == from->nChannels &&
+        toRate == static_cast<std::int32_t>(from->nSamplesPerSec))
+        target = CopyFormat(from);
+    else
+        target = TargetFormat(tag, pcmBits, toChannels, toRate);
+    if (target.empty()) {
+        std::ostringstream why;
+        why << "no " << (kind ? kind->name : "such") << " format for " << toChannels
+            << (toChannels == 1 ? " channel" : " channels") << " at " << toRate << " Hz"
+            << (acmIsUsable() ? "" : " without the audio compression manager");
+        return Fail(io, "convert", out, why.str());
+    }
+    const TWaveFormatEx* to = AsFormat(target);
+    const bool pcmOnly = fromPcm && to->wFormatTag == WAVE_FORMAT_PCM;
+    if (!pcmOnly && !acmQueryConvert(from, to, false)) return Fail(io, "convert", in, notValid);
 
     const std::string cannotCreate = Message(139, "Unable to create wave file");
     const std::string cannotConvert = Message(142, "Unable to convert wave file");
-    WaveFile target;
+    WaveFile result;
     TargetFile file(out);
-    if (wioCreateFileInfo(target.Block(), &to) != WIOERR_NOERROR ||
-        wioCopyFileInfo(target.Block(), source.Block()) != WIOERR_NOERROR || !file.Reserve() ||
-        wioWriteFileInfo(target.Block(), file.Temp().c_str()) != WIOERR_NOERROR)
+    if (wioCreateFileInfo(result.Block(), to) != WIOERR_NOERROR ||
+        wioCopyFileInfo(result.Block(), source.Block()) != WIOERR_NOERROR || !file.Reserve() ||
+        wioWriteFileInfo(result.Block(), file.Temp().c_str()) != WIOERR_NOERROR)
         return Fail(io, "convert", out, cannotCreate);
     if (wioWaveOpen(source.Block()) != WIOERR_NOERROR)
         return Fail(io, "convert", in, Message(130, "Error reading wave file"));
 
-    // One second a block, in whole source frames.
+    // One second a block, in whole source blocks.
     const std::int32_t block = std::max<std::int32_t>(
-        from.nAvgBytesPerSec - from.nAvgBytesPerSec % from.nBlockAlign, from.nBlockAlign);
-    const std::int32_t room = PCMCONVERTSIZEOUTPUTDATA(&to, &from, block);
-    if (room < 0) return Fail(io, "convert", in, cannotConvert);
-    std::vector<std::uint8_t> inBuffer(static_cast<std::size_t>(block));
-    std::vector<std::uint8_t> outBuffer(static_cast<std::size_t>(room) + to.nBlockAlign);
-
+        from->nAvgBytesPerSec - from->nAvgBytesPerSec % from->nBlockAlign, from->nBlockAlign);
+    auto write = [&](const std::uint8_t* data, std::int32_t m) {
+        return m == 0 || wioWaveWriteData(result.Block(), data, m) == m;
+    };
     ProgressBar progress(io.err, io.progress, "converting");
-    std::int64_t done = 0;
-    for (;;) {
-        const std::int32_t n = wioWaveReadData(source.Block(), inBuffer.data(), block);
-        if (n <= 0) break;
-        const std::int32_t m = PCMCONVERT(&to, outBuffer.data(), &from, inBuffer.data(), n);
-        if (m < 0 || (m > 0 && wioWaveWriteData(target.Block(), outBuffer.data(), m) != m))
-            return Fail(io, "convert", out, cannotConvert);
-        done += n;
-        progress.Update(done, source->DataBytes);
+    std::int64_t done = 0, produced = 0;
+    if (pcmOnly) {
+        const std::int32_t room = PCMCONVERTSIZEOUTPUTDATA(to, from, block);
+        if (room < 0) return Fail(io, "convert", in, cannotConvert);
+        std::vector<std::uint8_t> inBuffer(static_cast<std::size_t>(block));
+        std::vector<std::uint8_t> outBuffer(static_cast<std::size_t>(room) + to->nBlockAlign);
+        for (;;) {
+            const std::int32_t n = wioWaveReadData(source.Block(), inBuffer.data(), block);
+            if (n <= 0) break;
+            const std::int32_t m = PCMCONVERT(to, outBuffer.data(), from, inBuffer.data(), n);
+            if (m < 0 || !write(outBuffer.data(), m))
+                return Fail(io, "convert", out, cannotConvert);
+            done += n;
+            produced += m;
+            progress.Update(done, source->DataBytes);
+        }
+    } else {
+        Conversion c;
+        c.conv = acmBeginConvert(from, to, nullptr, false, block);
+        if (c.conv == nullptr || c.conv->SourceBlockSize <= 0)
+            return Fail(io, "convert", in, cannotConvert);
+        for (;;) {
+            const std::int32_t n =
+                wioWaveReadData(source.Block(), c.conv->SourceBuffer, c.conv->SourceBlockSize);
+            if (n <= 0) break;
+            const std::int32_t m = acmDoConvert(c.conv, n);
+            if (m < 0 || !write(c.conv->OutputBuffer, m))
+                return Fail(io, "convert", out, cannotConvert);
+            done += n;
+            produced += m;
+            progress.Update(done, source->DataBytes);
+        }
+        // What the codecs still hold, until they give nothing more.
+        for (int rounds = 0;; ++rounds) {
+            const std::int32_t m = acmEndConvert(c.conv, 0);
+            if (m < 0 || rounds > 1000 || !write(c.conv->OutputBuffer, m))
+                return Fail(io, "convert", out, cannotConvert);
+            if (m == 0) break;
+            produced += m;
+        }
     }
     progress.Finish();
-    if (wioWaveClose(target.Block()) != WIOERR_NOERROR || !file.Commit())
+    // Data that converted to nothing is a failure, not an empty file.
+    if (done > 0 && produced == 0) return Fail(io, "convert", in, cannotConvert);
+    if (wioWaveClose(result.Block()) != WIOERR_NOERROR || !file.Commit())
         return Fail(io, "convert", out, cannotCreate);
     return kExitOk;
 }
@@ -298,11 +454,13 @@ int RunConvert(const Args& args, ToolIo& io) {
 const CommandGroup& WaveCommands() {
     static const CommandGroup group{
         "wave",
-        "Wave files: their description, and conversion between PCM formats.",
+        "Wave files: their description, and conversion between formats.",
         {
             {"info", "FILE [--json]", "describe a wave file", RunInfo},
-            {"convert", "IN OUT [--bits 8|16] [--channels 1|2] [--rate R]",
-             "convert a PCM wave file", RunConvert},
+            {"convert",
+             "IN OUT [--format pcm8|pcm16|msadpcm|ima|alaw|mulaw|gsm|mp3] [--channels 1|2] "
+             "[--rate R]",
+             "convert a wave file to another format", RunConvert},
         }};
     return group;
 }

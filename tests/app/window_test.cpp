@@ -14,6 +14,7 @@
 #include "app/cli.h"
 #include "app/mainform.h"
 #include "app/subform.h"
+#include "audio/lumacm.h"
 #include "media.h"
 #include "platform/ui/filedialog_driver.h"
 #include "platform/ui/vfwpreview.h"
@@ -157,6 +158,13 @@ TEST_F(Window, ResourceSetsUpTheWindowAndItsComponents) {
               lum::TOpenOptions({lum::ofHideReadOnly, lum::ofNoNetworkButton}));
     EXPECT_FALSE(holder.AVIFile->Opened());
     EXPECT_TRUE(holder.isHidden());
+}
+
+TEST_F(Window, StartUpLoadsTheCompressionManager) {
+    // Set up as the program starts: the module beside the program (or
+    // LUM_ACM) is loaded and every entry point bound.
+    EXPECT_TRUE(lum::acmIsUsable());
+    EXPECT_NE(lum::acmStreamConvert, nullptr);
 }
 
 TEST_F(Window, LoadChooseAndExtractWriteWhatTheCommandLineWrites) {

@@ -6,9 +6,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 
+#include "audio/lumacm.h"
 #include "audio/lumpcmsup.h"
 #include "audio/lumwaveio.h"
 #include "audio/wavetest.h"
@@ -198,16 +202,15 @@ TEST(LumWaveConvert, ChangesTheFormatAndKeepsTheInfo) {
 
 TEST(LumWaveConvert, FailuresLeaveTheTargetAsItWas) {
     test::TempDir dir;
-    const std::string alaw = dir.File("alaw.wav");
+    const std::string odd = dir.File("odd.wav");
     TWaveFormatEx fmt = Pcm(8, 1, 8000);
-    fmt.wFormatTag = WAVE_FORMAT_ALAW;
-    MakeWave(alaw, fmt, Bytes(100, 0xD5));
+    fmt.wFormatTag = 0x7777; // no driver knows it
+    MakeWave(odd, fmt, Bytes(100, 0xD5));
     const std::string out = dir.File("out.wav");
     test::WriteFile(out, {1, 2, 3});
-    Outcome r = Lum({"wave", "convert", alaw, out, "--bits", "16"});
+    Outcome r = Lum({"wave", "convert", odd, out, "--bits", "16"});
     EXPECT_EQ(r.status, kExitFailure);
-    EXPECT_EQ(r.err,
-              "lum wave convert: " + alaw + ": This wave file is not valid for conversion\n");
+    EXPECT_EQ(r.err, "lum wave convert: " + odd + ": This wave file is not valid for conversion\n");
     EXPECT_EQ(test::ReadFile(out), (Bytes{1, 2, 3}));
 
     const std::string pcm = dir.File("pcm.wav");
@@ -215,11 +218,123 @@ TEST(LumWaveConvert, FailuresLeaveTheTargetAsItWas) {
     r = Lum({"wave", "convert", pcm, dir.File("missing/out.wav")});
     EXPECT_EQ(r.status, kExitFailure);
     EXPECT_NE(r.err.find("Unable to create wave file"), std::string::npos);
+    // GSM is mono: no stereo format exists.
+    r = Lum({"wave", "convert", pcm, out, "--format", "gsm", "--channels", "2"});
+    EXPECT_EQ(r.status, kExitFailure);
+    EXPECT_EQ(r.err, "lum wave convert: " + out + ": no gsm format for 2 channels at 8000 Hz\n");
     EXPECT_EQ(Lum({"wave", "convert", pcm, out, "--rate", "3000"}).status, kExitUsage);
     EXPECT_EQ(Lum({"wave", "convert", pcm}).status, kExitUsage);
+    EXPECT_EQ(Lum({"wave", "convert", pcm, out, "--format", "flac"}).status, kExitUsage);
+    EXPECT_EQ(Lum({"wave", "convert", pcm, out, "--format", "pcm8", "--bits", "16"}).status,
+              kExitUsage);
     EXPECT_EQ(test::ReadFile(out), (Bytes{1, 2, 3}));
     // Nothing else was left in the folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 3);
+}
+
+// A second of a 440 Hz tone of 16-bit PCM.
+Bytes Tone(int channels, int rate) {
+    Bytes b;
+    for (int i = 0; i < rate; ++i)
+        for (int c = 0; c < channels; ++c)
+            test::wave::PutLE(
+                b,
+                static_cast<std::uint16_t>(std::lround(9000 * std::sin(2 * M_PI * 440 * i / rate))),
+                2);
+    return b;
+}
+
+// Signal to noise ratio in dB of B against A over A's length.
+double Snr(const Bytes& a, const Bytes& b) {
+    double signal = 0, noise = 0;
+    for (std::size_t i = 0; i + 1 < a.size() && i + 1 < b.size(); i += 2) {
+        const int x = static_cast<std::int16_t>(a[i] | a[i + 1] << 8);
+        const int y = static_cast<std::int16_t>(b[i] | b[i + 1] << 8);
+        signal += double(x) * x;
+        noise += double(x - y) * (x - y);
+    }
+    return 10 * std::log10(signal / std::max(noise, 1.0));
+}
+
+TEST(LumWaveConvert, CompressedFormatsThereAndBack) {
+    test::TempDir dir;
+    const std::string in = dir.File("in.wav");
+    const Bytes tone = Tone(2, 22050);
+    MakeWave(in, Pcm(16, 2, 22050), tone, {{"INAM", "Kept"}});
+    const std::string packed = dir.File("packed.wav");
+    const std::string back = dir.File("back.wav");
+    // Format, the tag written, and the least SNR of the round trip.
+    const std::vector<std::tuple<const char*, WORD, double>> formats = {
+        {"msadpcm", WAVE_FORMAT_ADPCM, 20},
+        {"ima", WAVE_FORMAT_IMA_ADPCM, 20},
+        {"alaw", WAVE_FORMAT_ALAW, 30},
+        {"mulaw", WAVE_FORMAT_MULAW, 30},
+        {"mp3", WAVE_FORMAT_MPEGLAYER3, 20}};
+    for (const auto& [name, tag, snr] : formats) {
+        Outcome r = Lum({"wave", "convert", in, packed, "--format", name});
+        ASSERT_EQ(r.status, kExitOk) << name << r.err;
+        const Contents c = ReadWave(packed);
+        EXPECT_EQ(c.fmt.wFormatTag, tag) << name;
+        EXPECT_EQ(c.fmt.nChannels, 2) << name;
+        EXPECT_EQ(c.title, "Kept") << name;
+        // --bits 16 is --format pcm16.
+        r = Lum({"wave", "convert", packed, back, "--bits", "16"});
+        ASSERT_EQ(r.status, kExitOk) << name << r.err;
+        const Contents pcm = ReadWave(back);
+        EXPECT_EQ(pcm.fmt.wFormatTag, WAVE_FORMAT_PCM);
+        EXPECT_GE(pcm.data.size(), tone.size()) << name; // nothing lost at the end
+        if (tag == WAVE_FORMAT_MPEGLAYER3) continue;     // the codec delays the signal
+        EXPECT_GE(Snr(tone, pcm.data), snr) << name;
+    }
+}
+
+TEST(LumWaveConvert, StereoCdRateToGsmGoesThroughMonoPhoneRate) {
+    test::TempDir dir;
+    const std::string in = dir.File("in.wav");
+    MakeWave(in, Pcm(16, 2, 44100), Tone(2, 44100));
+    const std::string gsm = dir.File("gsm.wav");
+    Outcome r = Lum({"wave", "convert", in, gsm, "--format", "gsm"});
+    ASSERT_EQ(r.status, kExitOk) << r.err;
+    const Contents c = ReadWave(gsm);
+    EXPECT_EQ(c.fmt.wFormatTag, WAVE_FORMAT_GSM610);
+    EXPECT_EQ(c.fmt.nChannels, 1);
+    EXPECT_EQ(c.fmt.nSamplesPerSec, 8000u);
+    EXPECT_EQ(c.fmt.nAvgBytesPerSec, 1625u);
+    // 8000 samples in blocks of 320: 25 blocks, none lost.
+    EXPECT_EQ(c.data.size(), 25u * 65);
+
+    // The module's own description of the format.
+    r = Lum({"wave", "info", gsm});
+    ASSERT_EQ(r.status, kExitOk);
+    EXPECT_NE(r.out.find("Format:       GSM 6.10 (tag 49)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Description:  8.000 kHz, Mono, 13 kbit/s\n"), std::string::npos) << r.out;
+}
+
+TEST(LumWaveConvert, WithoutTheCompressionManagerOnlyPcmConverts) {
+    test::TempDir dir;
+    const std::string in = dir.File("in.wav");
+    MakeWave(in, Pcm(16, 1, 8000), Tone(1, 8000));
+    const char* saved = std::getenv("LUM_ACM");
+    const std::string keep = saved ? saved : "";
+    acmShutdown();
+    ::setenv("LUM_ACM", "", 1);
+    const std::string out = dir.File("out.wav");
+    const Outcome ima = Lum({"wave", "convert", in, out, "--format", "ima"});
+    const Outcome pcm8 = Lum({"wave", "convert", in, out, "--format", "pcm8"});
+    const Outcome info = Lum({"wave", "info", in});
+    acmShutdown();
+    if (saved)
+        ::setenv("LUM_ACM", keep.c_str(), 1);
+    else
+        ::unsetenv("LUM_ACM");
+    acmStartup();
+    EXPECT_EQ(ima.status, kExitFailure);
+    EXPECT_EQ(ima.err, "lum wave convert: " + out +
+                           ": no ima format for 1 channel at 8000 Hz without the audio "
+                           "compression manager\n");
+    EXPECT_EQ(pcm8.status, kExitOk) << pcm8.err;
+    EXPECT_EQ(ReadWave(out).fmt.wBitsPerSample, 8);
+    EXPECT_NE(info.out.find("Description:  8.000 kHz, 16 Bit, Mono\n"), std::string::npos);
 }
 
 } // namespace
