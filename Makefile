@@ -17,7 +17,7 @@ CMAKE_ARGS += "-DCMAKE_C_FLAGS=$(TSAN_FLAGS)" "-DCMAKE_CXX_FLAGS=$(TSAN_FLAGS)" 
 	"-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread"
 endif
 
-.PHONY: all deps configure build test demo gui bench bench-chain bench-wave fuzz fuzz-smoke package format clean
+.PHONY: all deps configure build test demo gui bench bench-chain bench-wave bench-adpcm fuzz fuzz-smoke package format clean
 
 all: build
 
@@ -82,6 +82,13 @@ bench-wave: deps
 	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target lum_bench_wave
 	bench/wave_vs_ffmpeg.sh $(BENCH_DIR)/bench/lum_bench_wave $(BENCH_DIR)/bench-media
+
+# ADPCM decoding against ffmpeg on 10-minute stereo files
+# (bench/adpcm_vs_ffmpeg.sh, RUNS=n for more runs).
+bench-adpcm: deps
+	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target lum_bench_adpcm
+	bench/adpcm_vs_ffmpeg.sh $(BENCH_DIR)/bench/lum_bench_adpcm $(BENCH_DIR)/bench-media
 
 SAMPLE ?= samples/snapreel-sample.avi
 STILLS ?= stills

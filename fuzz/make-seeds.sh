@@ -178,3 +178,33 @@ with open(f"{out}/fuzz_wave/info.lst", "wb") as f:
 with open(f"{out}/fuzz_wave/disp.chk", "wb") as f:
     f.write(disp)
 PY
+
+# The ADPCM decoders: a format record (16-bit length, then the "fmt "
+# payload) and the first blocks of data, cut from ffmpeg's files.
+mkdir -p "$out/fuzz_adpcm"
+if command -v ffmpeg >/dev/null 2>&1; then
+    for c in adpcm_ms adpcm_ima_wav; do
+        for layout in mono stereo; do
+            ff -f lavfi -i "sine=frequency=440:sample_rate=11025:duration=0.3" -ac $([ $layout = mono ] && echo 1 || echo 2) \
+                -c:a $c -fflags +bitexact "$tmp/$c-$layout.wav"
+        done
+    done
+    python3 - "$tmp" "$out/fuzz_adpcm" <<'PY'
+import glob, os, struct, sys
+src, out = sys.argv[1], sys.argv[2]
+for path in glob.glob(f"{src}/adpcm_*.wav"):
+    data = open(path, "rb").read()
+    at, fmt, body = 12, None, None
+    while at + 8 <= len(data):
+        tag, size = data[at:at + 4], struct.unpack("<I", data[at + 4:at + 8])[0]
+        if tag == b"fmt ":
+            fmt = data[at + 8:at + 8 + size]
+        elif tag == b"data":
+            body = data[at + 8:at + 8 + size]
+        at += 8 + size + (size & 1)
+    if fmt and body:
+        name = os.path.basename(path)[:-4]
+        with open(f"{out}/{name}.bin", "wb") as f:
+            f.write(struct.pack("<H", len(fmt)) + fmt + body[:3000])
+PY
+fi

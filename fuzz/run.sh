@@ -7,7 +7,7 @@ set -u
 build=${1:?usage: run.sh <build folder> <seconds> [target...]}
 seconds=${2:?usage: run.sh <build folder> <seconds> [target...]}
 shift 2
-targets=${*:-"fuzz_avifile fuzz_rle fuzz_dib fuzz_palette fuzz_bitmap fuzz_mmio fuzz_objstream fuzz_wave"}
+targets=${*:-"fuzz_avifile fuzz_rle fuzz_dib fuzz_palette fuzz_bitmap fuzz_mmio fuzz_objstream fuzz_wave fuzz_adpcm"}
 here=$(cd "$(dirname "$0")" && pwd)
 seeds="$build/seeds"
 [ -d "$seeds" ] || "$here/make-seeds.sh" "$seeds"
