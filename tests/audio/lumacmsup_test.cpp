@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "audio/lumacmdlg.h"
@@ -222,6 +223,30 @@ TEST_F(AcmSupport, FlushDropsWhatStagesKeptAndStartsAfresh) {
     acmDoneConvert(conv);
     const Bytes fresh = ConvertAll(&pcm, gsm.fmt, Bytes(data.begin(), data.begin() + 640), 640);
     EXPECT_EQ(afterFlush, fresh);
+}
+
+TEST_F(AcmSupport, ConversionsOnSeveralThreadsAtOnce) {
+    // One conversion a thread, all at once: each gives what it gives alone
+    // (the manager's handles and codecs are shared between them).
+    const TWaveFormatEx pcm = Pcm(16, 2, 22050);
+    Heap gsm(acmBuildGSM610Header(8000));
+    Heap adpcm(acmBuildADPCMHeader(22050, 2));
+    const Bytes tone = Tone(22050 / 2, 2, 22050);
+    const Bytes gsmAlone = ConvertAll(&pcm, gsm.fmt, tone, 8820);
+    const Bytes adpcmAlone = ConvertAll(&pcm, adpcm.fmt, tone, 8820);
+    ASSERT_FALSE(gsmAlone.empty());
+    ASSERT_FALSE(adpcmAlone.empty());
+    std::vector<Bytes> results(4);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < results.size(); ++i)
+        threads.emplace_back([&, i] {
+            for (int round = 0; round < 3; ++round)
+                results[i] = ConvertAll(&pcm, i % 2 ? adpcm.fmt : gsm.fmt, tone, 8820);
+        });
+    for (auto& t : threads)
+        t.join();
+    for (std::size_t i = 0; i < results.size(); ++i)
+        EXPECT_EQ(results[i], i % 2 ? adpcmAlone : gsmAlone) << i;
 }
 
 } // namespace
