@@ -73,7 +73,7 @@ Samples Decode(const Bytes& fmt, const Bytes& data, int bits = 16) {
         return s;
     }
     Samples s(static_cast<std::size_t>(n / 2));
-    std::memcpy(s.data(), out.data(), s.size() * 2);
+    if (!s.empty()) std::memcpy(s.data(), out.data(), s.size() * 2);
     return s;
 }
 

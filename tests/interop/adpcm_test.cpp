@@ -43,7 +43,7 @@ TWaveFormatEx Pcm(int bits, int channels, int rate) {
 
 Samples ToSamples(const Bytes& b) {
     Samples s(b.size() / 2);
-    std::memcpy(s.data(), b.data(), s.size() * 2);
+    if (!s.empty()) std::memcpy(s.data(), b.data(), s.size() * 2);
     return s;
 }
 
@@ -88,7 +88,7 @@ Samples FfmpegSamples(const std::string& path) {
     std::string out;
     EXPECT_EQ(test::Run("ffmpeg -v error -i " + test::Quote(path) + " -f s16le -", &out), 0);
     Samples s(out.size() / 2);
-    std::memcpy(s.data(), out.data(), s.size() * 2);
+    if (!s.empty()) std::memcpy(s.data(), out.data(), s.size() * 2);
     return s;
 }
 
