@@ -54,10 +54,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     if (length < 16) return 0;
     // The format in a block of at least 18 + cbSize bytes, zero-filled
     // beyond the chunk, as the wave layer hands it over.
-    std::uint16_t cbSize = 0;
-    if (length >= 18) std::memcpy(&cbSize, bytes + 2 + 16, 2);
-    std::vector<std::uint8_t> fmtBytes(std::max<std::size_t>(length, 18 + std::size_t{cbSize}));
+    std::vector<std::uint8_t> fmtBytes(std::max<std::size_t>(length, 18));
     std::memcpy(fmtBytes.data(), bytes + 2, length);
+    std::uint16_t cbSize = 0;
+    std::memcpy(&cbSize, fmtBytes.data() + 16, 2);
+    if (fmtBytes.size() < 18 + std::size_t{cbSize}) fmtBytes.resize(18 + std::size_t{cbSize});
     auto* fmt = reinterpret_cast<TWaveFormatEx*>(fmtBytes.data());
     const std::vector<std::uint8_t> data(bytes + 2 + length, bytes + size);
 
