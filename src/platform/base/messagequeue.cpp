@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -13,10 +14,23 @@
 namespace lum::platform {
 namespace {
 
+// A queued task; a window message also names its window and number so it
+// can be taken out again before it runs.
+struct Item {
+    std::uint64_t seq;
+    HWND window;
+    UINT message;
+    MainThreadTask task;
+};
+
 struct Queue {
     std::mutex mutex;
     std::condition_variable arrived;
-    std::deque<MainThreadTask> tasks;
+    std::deque<Item> tasks;
+    std::uint64_t next_seq = 0;
+    // The live hidden windows and their procedures.
+    std::map<HWND, std::shared_ptr<WindowProc>> windows;
+    std::uintptr_t next_window = 0;
     std::function<void()> wakeup;
     std::function<bool()> pump;
     std::thread::id main_thread;
@@ -48,35 +62,50 @@ bool IsMainThread() {
     return !q.main_thread_set || q.main_thread == std::this_thread::get_id();
 }
 
-void PostToMainThread(MainThreadTask task) {
+namespace {
+
+void Enqueue(HWND window, UINT message, MainThreadTask task) {
     Queue& q = TheQueue();
     std::function<void()> wakeup;
     {
         std::lock_guard lock(q.mutex);
-        q.tasks.push_back(std::move(task));
+        q.tasks.push_back(Item{q.next_seq++, window, message, std::move(task)});
         wakeup = q.wakeup;
     }
     q.arrived.notify_all();
     if (wakeup) wakeup();
 }
 
+} // namespace
+
+void PostToMainThread(MainThreadTask task) {
+    Enqueue(nullptr, 0, std::move(task));
+}
+
 int ProcessMessages() {
     Queue& q = TheQueue();
     std::function<bool()> pump;
-    std::deque<MainThreadTask> batch;
+    std::uint64_t end;
     {
         std::lock_guard lock(q.mutex);
         if (!q.main_thread_set) {
             q.main_thread = std::this_thread::get_id();
             q.main_thread_set = true;
         }
-        batch.swap(q.tasks);
+        end = q.next_seq;
         pump = q.pump;
     }
-    // Tasks posted while this batch runs wait for the next drain, so a task
-    // that reposts itself cannot starve the caller.
+    // Only what was queued before the drain began runs, so a task that
+    // reposts itself cannot starve the caller.
     int count = 0;
-    for (auto& task : batch) {
+    for (;;) {
+        MainThreadTask task;
+        {
+            std::lock_guard lock(q.mutex);
+            if (q.tasks.empty() || q.tasks.front().seq >= end) break;
+            task = std::move(q.tasks.front().task);
+            q.tasks.pop_front();
+        }
         if (task) task();
         ++count;
     }
@@ -224,6 +253,173 @@ bool RunOnMainThread(const MainThreadTask& task) {
     if (call->stage == Stage::Abandoned) return false;
     if (call->error) std::rethrow_exception(call->error);
     return true;
+}
+
+// ---------------------------------------------------------------------------
+// Hidden windows
+
+HWND AllocateHWnd(WindowProc proc) {
+    Queue& q = TheQueue();
+    std::lock_guard lock(q.mutex);
+    // Handles count up and are never dereferenced, so none is ever reused.
+    auto window = reinterpret_cast<HWND>(++q.next_window);
+    q.windows[window] = std::make_shared<WindowProc>(std::move(proc));
+    return window;
+}
+
+void DeallocateHWnd(HWND& window) {
+    if (window == nullptr) return;
+    RemoveMessages(window, 0, ~UINT{0});
+    Queue& q = TheQueue();
+    {
+        std::lock_guard lock(q.mutex);
+        q.windows.erase(window);
+    }
+    window = nullptr;
+}
+
+bool IsWindow(HWND window) {
+    Queue& q = TheQueue();
+    std::lock_guard lock(q.mutex);
+    return q.windows.count(window) != 0;
+}
+
+bool PostMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (!IsWindow(window)) return false;
+    Enqueue(window, message, [window, message, wparam, lparam] {
+        std::shared_ptr<WindowProc> proc;
+        {
+            Queue& q = TheQueue();
+            std::lock_guard lock(q.mutex);
+            auto it = q.windows.find(window);
+            if (it == q.windows.end()) return;
+            proc = it->second;
+        }
+        if (*proc) (*proc)(window, message, wparam, lparam);
+    });
+    return true;
+}
+
+int RemoveMessages(HWND window, UINT first, UINT last) {
+    Queue& q = TheQueue();
+    std::lock_guard lock(q.mutex);
+    const auto before = q.tasks.size();
+    std::erase_if(q.tasks, [&](const Item& item) {
+        return item.window == window && window != nullptr && item.message >= first &&
+               item.message <= last;
+    });
+    return static_cast<int>(before - q.tasks.size());
+}
+
+// ---------------------------------------------------------------------------
+// Events and thread queues
+
+namespace {
+
+// One lock and one condition for every event and thread queue: waits on
+// several of them at once need a common signal, and they are few and quiet.
+struct Signals {
+    std::mutex mutex;
+    std::condition_variable changed;
+};
+
+Signals& TheSignals() {
+    static Signals s;
+    return s;
+}
+
+// Waits on the shared signal until Ready gives a result other than -2, or
+// the timeout passes (-1 then).
+template <class Ready>
+int WaitSignal(std::unique_lock<std::mutex>& lock, int timeout_ms, Ready ready) {
+    Signals& s = TheSignals();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        const int r = ready();
+        if (r != -2) return r;
+        if (timeout_ms < 0) {
+            s.changed.wait(lock);
+        } else if (s.changed.wait_until(lock, deadline) == std::cv_status::timeout) {
+            const int late = ready();
+            return late != -2 ? late : -1;
+        }
+    }
+}
+
+} // namespace
+
+Event::Event(bool manual_reset, bool initially_set) : manual_(manual_reset), set_(initially_set) {}
+
+void Event::Set() {
+    Signals& s = TheSignals();
+    {
+        std::lock_guard lock(s.mutex);
+        set_ = true;
+    }
+    s.changed.notify_all();
+}
+
+void Event::Reset() {
+    std::lock_guard lock(TheSignals().mutex);
+    set_ = false;
+}
+
+bool Event::IsSet() const {
+    std::lock_guard lock(TheSignals().mutex);
+    return set_;
+}
+
+bool Event::TakeLocked() {
+    if (!set_) return false;
+    if (!manual_) set_ = false;
+    return true;
+}
+
+bool Event::Wait(int timeout_ms) {
+    std::unique_lock lock(TheSignals().mutex);
+    return WaitSignal(lock, timeout_ms, [this] { return TakeLocked() ? 0 : -2; }) == 0;
+}
+
+void ThreadQueue::Post(UINT message, WPARAM wparam, LPARAM lparam) {
+    Signals& s = TheSignals();
+    {
+        std::lock_guard lock(s.mutex);
+        messages_.push_back(ThreadMessage{message, wparam, lparam});
+    }
+    s.changed.notify_all();
+}
+
+bool ThreadQueue::Peek(ThreadMessage& msg) {
+    std::lock_guard lock(TheSignals().mutex);
+    if (messages_.empty()) return false;
+    msg = messages_.front();
+    messages_.pop_front();
+    return true;
+}
+
+int ThreadQueue::Remove(UINT first, UINT last) {
+    std::lock_guard lock(TheSignals().mutex);
+    const auto before = messages_.size();
+    std::erase_if(messages_,
+                  [&](const ThreadMessage& m) { return m.message >= first && m.message <= last; });
+    return static_cast<int>(before - messages_.size());
+}
+
+int ThreadQueue::Pending() const {
+    std::lock_guard lock(TheSignals().mutex);
+    return static_cast<int>(messages_.size());
+}
+
+int ThreadQueue::WaitAny(std::initializer_list<Event*> events, int timeout_ms) {
+    std::unique_lock lock(TheSignals().mutex);
+    return WaitSignal(lock, timeout_ms, [&] {
+        int index = 0;
+        for (Event* e : events) {
+            if (e != nullptr && e->TakeLocked()) return index;
+            ++index;
+        }
+        return messages_.empty() ? -2 : index;
+    });
 }
 
 } // namespace lum::platform
