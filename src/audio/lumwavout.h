@@ -101,6 +101,8 @@ public:
     void SetShowHourGlass(bool show) { show_hourglass_ = show; }
 
     int GetNumDevs() const { return num_devs_; }
+    // The open device; null while closed.
+    platform::waveout::HWAVEOUT GetHandle() const { return device_; }
     platform::waveout::MMRESULT GetLastResult() const { return last_result_; }
     int GetDeviceState() const { return state_.load(); }
     bool IsOpen() const { return (state_ & kOpen) != 0; }

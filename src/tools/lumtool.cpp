@@ -9,7 +9,7 @@ namespace {
 
 // Every group of the tool, in the order the help lists them.
 std::vector<const CommandGroup*> Groups() {
-    return {&WaveCommands()};
+    return {&WaveCommands(), &DeviceCommands()};
 }
 
 std::string Synopsis(const CommandGroup& g, const Command& c) {

@@ -43,6 +43,13 @@ struct CommandGroup {
 
 // The groups, one a file.
 const CommandGroup& WaveCommands();
+const CommandGroup& DeviceCommands();
+
+// `lum wave play` (play.cpp); exit status 130 when stopped by Ctrl-C.
+int RunWavePlay(const Args& args, ToolIo& io);
+// Says on the error stream that the virtual device stands in, when ALSA
+// offers no device; commands that play or list devices call it once.
+void NoteVirtualFallback(ToolIo& io);
 
 // Runs the tool with Args (without the program name).
 int RunLum(const Args& args, ToolIo& io);

@@ -461,6 +461,8 @@ const CommandGroup& WaveCommands() {
              "IN OUT [--format pcm8|pcm16|msadpcm|ima|alaw|mulaw|gsm|mp3] [--channels 1|2] "
              "[--rate R]",
              "convert a wave file to another format", RunConvert},
+            {"play", "FILE [--device N|virtual] [--loop N] [--route window|callback|thread]",
+             "play a wave file", RunWavePlay},
         }};
     return group;
 }

@@ -1,0 +1,246 @@
+// `lum wave play`: a wave file through TLumWaveOut, with the position as a
+// progress bar; Ctrl-C stops the sound and closes the device.
+#include <algorithm>
+#include <csignal>
+#include <mutex>
+#include <ostream>
+#include <sstream>
+
+#include "audio/lumwaveio.h"
+#include "audio/lumwavout.h"
+#include "chain/lumdspobj.h"
+#include "core/lumobj.h"
+#include "core/lumutils.h"
+#include "platform/base/messagequeue.h"
+#include "tools/args.h"
+#include "tools/lumtool.h"
+#include "tools/progress.h"
+
+namespace lum::tools {
+
+namespace {
+
+using platform::WAVEHDR;
+
+// The chain's head: the samples of an open wave file, again from the start
+// while the output loops.
+class WaveFileSource : public TLumDSPInterface {
+public:
+    explicit WaveFileSource(PWAVEIOCB cb) : cb_(cb) {}
+
+    void BufferLoad(WAVEHDR* hdr, bool& more) override {
+        const std::int32_t room = static_cast<std::int32_t>(hdr->dwBufferLength);
+        std::int32_t n = wioWaveReadData(cb_, hdr->lpData, room);
+        if (n < 0) throw Exception(LoadResStr(130)); // "Error reading wave file"
+        hdr->dwBytesRecorded = static_cast<platform::DWORD>(n);
+        more = cb_->BytesLeft > 0;
+        TLumWaveHeader* ext = LumWaveHeader(hdr);
+        if (!more && ext->LoopMarker == kLumLoopMarker) {
+            // A loop count of n plays n + 1 times; 0 loops without end.
+            if (ext->LoopCount > 0) --ext->LoopsLeft;
+            if (!(ext->LoopCount > 0 && ext->LoopsLeft < 0) && cb_->DataBytes > 0 &&
+                wioWaveSetPosition(cb_, 0) == WIOERR_NOERROR) {
+                more = true;
+                ext->LoopHappened = kLumLoopMarker;
+            }
+        }
+        TLumDSPInterface::BufferLoad(hdr, more);
+    }
+
+    void Reseting() override { wioWaveSetPosition(cb_, 0); }
+
+private:
+    PWAVEIOCB cb_;
+};
+
+// The file's control block, closed and freed on every path.
+class OpenWave {
+public:
+    ~OpenWave() {
+        if (cb_ != nullptr) {
+            wioWaveClose(cb_);
+            wioFreeFileInfo(cb_);
+        }
+    }
+    PWAVEIOCB& Block() { return cb_; }
+
+private:
+    PWAVEIOCB cb_ = nullptr;
+};
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+    g_interrupted = 1;
+}
+
+// Ctrl-C sets a flag for the play loop while the guard lives.
+class InterruptGuard {
+public:
+    InterruptGuard() {
+        g_interrupted = 0;
+        struct sigaction action {};
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &previous_);
+    }
+    ~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
+
+private:
+    struct sigaction previous_ {};
+};
+
+// The device's messages span lines ("WaveOutOpen:\n\r..."); one line here.
+std::string OneLine(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && i + 1 < text.size() && text[i + 1] == '\r') {
+            out += ' ';
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// The shell's status for a program ended by Ctrl-C.
+constexpr int kExitInterrupted = 130;
+
+int Fail(ToolIo& io, const std::string& path, const std::string& problem) {
+    io.err << "lum wave play: " << path << ": " << problem << "\n";
+    return kExitFailure;
+}
+
+} // namespace
+
+int RunWavePlay(const Args& args, ToolIo& io) {
+    std::string path;
+    std::optional<std::string> device, route;
+    std::optional<long> loop, buffer_size, buffers;
+    ArgParser parser("lum wave play",
+                     "Plays a PCM wave file on a wave output device, showing the position. "
+                     "Ctrl-C stops it.");
+    parser.Positional("FILE", path)
+        .Option("--device", "N|virtual", device, "device id, -1 the mapper (default), or virtual")
+        .Integer("--loop", loop, 0, 1000000, "play N more times; 0 repeats until stopped")
+        .Option("--route", "window|callback|thread", route,
+                "where returned buffers are refilled (default window)")
+        .Integer("--buffer-size", buffer_size, 32, 1 << 24, "bytes per buffer")
+        .Integer("--buffers", buffers, 2, TLumWaveOut::kMaxBuffers, "buffers in the ring");
+    switch (parser.Parse(args, io.out, io.err)) {
+    case ArgParser::Result::Help:
+        return kExitOk;
+    case ArgParser::Result::Error:
+        return kExitUsage;
+    case ArgParser::Result::Ok:
+        break;
+    }
+
+    TLumCBMode mode = cmWindow;
+    if (route == "callback")
+        mode = cmCallback;
+    else if (route == "thread")
+        mode = cmThread;
+    else if (route && route != "window") {
+        io.err << "lum wave play: --route must be window, callback or thread\n";
+        return kExitUsage;
+    }
+    const int count = static_cast<int>(platform::waveout::waveOutGetNumDevs());
+    int device_id = -1;
+    if (device == "virtual") {
+        device_id = static_cast<int>(platform::waveout::waveOutVirtualDevice());
+    } else if (device) {
+        std::size_t used = 0;
+        try {
+            device_id = std::stoi(*device, &used);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        if (used != device->size() || device_id < -1 || device_id >= count) {
+            io.err << "lum wave play: --device must be -1 to " << count - 1
+                   << " or virtual (see lum devices)\n";
+            return kExitUsage;
+        }
+    }
+
+    OpenWave wave;
+    if (wioReadFileInfo(wave.Block(), path.c_str(), kFormWAVE, WIO_DISKFILE) != WIOERR_NOERROR)
+        return Fail(io, path, wioFileExists(path.c_str()) ? LoadResStr(133) : LoadResStr(138));
+    PWAVEIOCB cb = wave.Block();
+    if (cb->Format.wFormatTag != platform::WAVE_FORMAT_PCM) {
+        std::string name;
+        wioGetFormatName(&cb->Format, name);
+        return Fail(io, path, "only PCM files play for now; this one is " + name);
+    }
+    if (wioWaveOpen(cb) != WIOERR_NOERROR) return Fail(io, path, LoadResStr(130));
+
+    // Said when the virtual device stands in for ALSA, not when asked for.
+    if (device != "virtual" && device_id <= 0) NoteVirtualFallback(io);
+    platform::SetMainThread();
+    WaveFileSource source(cb);
+    // Failures on the device's or the output thread's route reach the tool
+    // only through OnError; declared first so they outlive the output.
+    std::mutex error_mutex;
+    std::string error;
+    TLumWaveOut out;
+    const platform::DWORD rate = cb->Format.nAvgBytesPerSec;
+    try {
+        out.SetDeviceID(device_id);
+        out.SetCallBackMode(mode);
+        out.SetShowHourGlass(false);
+        // A twentieth of a second a buffer unless told otherwise.
+        out.SetBufferSize(
+            static_cast<std::int32_t>(buffer_size.value_or(std::max<long>(2048, rate / 20))));
+        if (buffers) out.SetNumBuffers(static_cast<int>(*buffers));
+        out.SetLooping(loop.has_value());
+        out.SetLoopCount(static_cast<int>(loop.value_or(0)));
+        out.SetInput(&source);
+        source.SetPWaveFormat(&cb->Format);
+    } catch (const Exception& e) {
+        return Fail(io, path, OneLine(e.Message()));
+    }
+
+    out.OnError = [&](TLumDSPComponent*, const std::string& message) {
+        std::lock_guard lock(error_mutex);
+        if (error.empty()) error = message;
+    };
+
+    InterruptGuard interrupt;
+    const std::int64_t total = cb->DataBytes;
+    ProgressBar progress(io.err, io.progress, "Playing");
+    try {
+        out.Start();
+        while (out.IsPlaying() && !g_interrupted) {
+            Delay(25, true);
+            progress.Update(out.GetPosition(), total);
+        }
+        progress.Finish();
+        // The mapper's choice, by name.
+        platform::UINT id = static_cast<platform::UINT>(device_id);
+        platform::waveout::waveOutGetID(out.GetHandle(), &id);
+        const std::string where = WaveOutGetDeviceName(static_cast<int>(id));
+        out.Close();
+        {
+            std::lock_guard lock(error_mutex);
+            if (!error.empty()) return Fail(io, path, OneLine(error));
+        }
+        if (g_interrupted) {
+            io.err << "lum wave play: stopped\n";
+            return kExitInterrupted;
+        }
+        io.out << "Played " << path << " ("
+               << TimeToStringEx(wioSamplesToTimeEx(cb, cb->SampleCount), true) << ") on " << where
+               << "\n";
+    } catch (const std::exception& e) {
+        progress.Finish();
+        try {
+            out.Close();
+        } catch (const std::exception&) {
+        }
+        return Fail(io, path, OneLine(e.what()));
+    }
+    return kExitOk;
+}
+
+} // namespace lum::tools
