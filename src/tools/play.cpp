@@ -215,6 +215,9 @@ int RunWavePlay(const Args& args, ToolIo& io) {
             Delay(25, true);
             progress.Update(out.GetPosition(), total);
         }
+        // The position within a loop's pass is only as exact as the device's
+        // report at the turn; a play that ran out played all of it.
+        if (!g_interrupted) progress.Update(total, total);
         progress.Finish();
         // The mapper's choice, by name.
         platform::UINT id = static_cast<platform::UINT>(device_id);
