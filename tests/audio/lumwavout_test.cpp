@@ -158,15 +158,17 @@ TEST_P(WaveOutRoute, EveryBufferIsHandedOnOnceInRingOrderAndThePlayIsExact) {
     };
     std::mutex mutex;
     std::vector<Seen> seen;
-    Clock::time_point last_ready;
+    Clock::time_point started, last_ready;
+    platform::DWORD underruns = 0;
+    out_->OnStart = [&](TLumDSPComponent*) { started = Clock::now(); };
     out_->OnBufferReady = [&](TLumDSPComponent*, WAVEHDR* hdr) {
         std::lock_guard lock(mutex);
+        platform::waveout::waveOutGetUnderruns(out_->GetHandle(), &underruns);
         seen.push_back({hdr, LumWaveHeader(hdr)->NextHeader,
                         std::vector<char>(hdr->lpData, hdr->lpData + hdr->dwBufferLength),
                         std::this_thread::get_id()});
         last_ready = Clock::now();
     };
-    const auto start = Clock::now();
     ASSERT_TRUE(PlayToEnd());
     EXPECT_TRUE(errors_.empty()) << errors_.front();
     EXPECT_EQ(stops_, 1);
@@ -187,9 +189,13 @@ TEST_P(WaveOutRoute, EveryBufferIsHandedOnOnceInRingOrderAndThePlayIsExact) {
     for (const Seen& s : seen)
         EXPECT_EQ(s.thread == main, std::get<0>(GetParam()) == cmWindow);
 
-    // The play takes the data's time.
-    const double played = std::chrono::duration<double>(last_ready - start).count();
-    EXPECT_NEAR(played, 0.4, 0.4 * 0.05);
+    // The play takes the data's time: never less, and no more unless the
+    // chain fell behind the device (a loaded machine, sanitizers).
+    const double played = std::chrono::duration<double>(last_ready - started).count();
+    EXPECT_GE(played, 0.4 * 0.95);
+    if (underruns == 0) {
+        EXPECT_LE(played, 0.4 * 1.05);
+    }
 
     // The position only grows, and ends at the length in each time format.
     for (std::size_t i = 1; i < positions_.size(); ++i)

@@ -251,10 +251,9 @@ TEST_F(VirtualDevice, ResetReturnsEveryBufferInOrderAndStartsTheCountAgain) {
 }
 
 TEST_F(VirtualDevice, ACallbackMayRequeueItsBufferAndReadThePosition) {
-    OpenVirtual(PcmFormat(16, 2, 44100));
-    Buffer& a = AddBuffer(0.01, 11);
     std::atomic<int> rounds{0};
     std::atomic<DWORD> last_position{0};
+    // Set before the open: the device's thread reads it from WOM_OPEN on.
     recorder_.on_event = [&](UINT msg, WAVEHDR* hdr) {
         if (msg != WOM_DONE || ++rounds >= 5) return;
         MMTIME t{};
@@ -263,6 +262,8 @@ TEST_F(VirtualDevice, ACallbackMayRequeueItsBufferAndReadThePosition) {
         last_position = t.u.cb;
         waveOutWrite(hwo_, hdr, sizeof(WAVEHDR));
     };
+    OpenVirtual(PcmFormat(16, 2, 44100));
+    Buffer& a = AddBuffer(0.01, 11);
     Write(a);
     ASSERT_TRUE(recorder_.WaitDone(5));
     EXPECT_EQ(rounds.load(), 5);
