@@ -17,7 +17,7 @@ CMAKE_ARGS += "-DCMAKE_C_FLAGS=$(TSAN_FLAGS)" "-DCMAKE_CXX_FLAGS=$(TSAN_FLAGS)" 
 	"-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread"
 endif
 
-.PHONY: all deps configure build test demo gui bench bench-chain bench-wave bench-adpcm fuzz fuzz-smoke package format clean
+.PHONY: all deps configure build test demo gui bench bench-chain bench-wave bench-adpcm fuzz fuzz-smoke package format clean bench-waveout
 
 all: build
 
@@ -89,6 +89,13 @@ bench-adpcm: deps
 	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target lum_bench_adpcm
 	bench/adpcm_vs_ffmpeg.sh $(BENCH_DIR)/bench/lum_bench_adpcm $(BENCH_DIR)/bench-media
+
+# Wave output headroom on the virtual device: the smallest ring that plays
+# a 60-second file without an underrun while a core is busy, and the drift.
+bench-waveout: deps
+	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target lum_bench_waveout
+	$(BENCH_DIR)/bench/lum_bench_waveout
 
 SAMPLE ?= samples/snapreel-sample.avi
 STILLS ?= stills
