@@ -1,6 +1,9 @@
-// The virtual device: a buffer of 50 ms drained by a steady clock at the
-// format's rate, so playback takes real time without sound hardware. What
-// it played can be kept in a WAV file (LUM_WAVEOUT_CAPTURE).
+// The virtual device: a buffer of two seconds drained by a steady clock at
+// the format's rate, so playback takes real time without sound hardware.
+// The buffer takes in whole rings of queued buffers as they are written, so
+// the device runs dry only when the player is late, never because the
+// device's own thread woke late on a busy machine. What it played can be
+// kept in a WAV file (LUM_WAVEOUT_CAPTURE).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -79,7 +82,7 @@ class VirtualStream : public Stream {
 public:
     explicit VirtualStream(const WAVEFORMATEX& format)
         : rate_(format.nSamplesPerSec), block_(format.nBlockAlign) {
-        buffer_frames_ = std::max<std::int64_t>(64, rate_ / 20);
+        buffer_frames_ = std::max<std::int64_t>(64, rate_ * 2);
         if (const char* path = std::getenv("LUM_WAVEOUT_CAPTURE"); path != nullptr && *path)
             capture_ = std::make_unique<CaptureFile>(path, format);
         std::lock_guard lock(g_counter_mutex);

@@ -136,6 +136,9 @@ public:
         const std::int64_t start =
             queue_.empty() ? stream_->Written() : queue_.back().start + queue_.back().frames;
         queue_.push_back({hdr, start, hdr->dwBufferLength / format_.nBlockAlign, 0});
+        // Into the stream at once where it has room: the device's thread may
+        // be slow to wake when the machine is busy.
+        Feed();
         wake_.notify_all();
         return MMSYSERR_NOERROR;
     }
