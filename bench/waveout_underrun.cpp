@@ -118,9 +118,14 @@ Outcome Play(const std::string& path, TLumCBMode route, int count, int size) {
             Delay(10, true);
             platform::waveout::waveOutGetUnderruns(out.GetHandle(), &result.underruns);
             if (result.underruns > 0) break;
+            // The reading's time is the middle of the call; a reading the
+            // scheduler interrupted for more than a millisecond is skipped.
+            const auto before = Clock::now();
             const std::int64_t position = out.GetPosition();
-            const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-            if (out.IsPlaying()) {
+            const auto after = Clock::now();
+            const double wall =
+                std::chrono::duration<double>(before + (after - before) / 2 - start).count();
+            if (out.IsPlaying() && after - before < std::chrono::milliseconds(1)) {
                 result.drift_ms = double(position) - wall * 1000;
                 result.played_s = double(position) / 1000;
                 result.wall_s = wall;
