@@ -308,9 +308,12 @@ TEST_F(WaveOut, ALoopCountOfOnePlaysTheChainTwice) {
     out_->OnLooping = [&](TLumDSPComponent*) { ++loops; };
     ASSERT_TRUE(PlayToEnd());
     EXPECT_EQ(loops, 1);
-    // The position counts from the start of the last loop.
-    EXPECT_NEAR(static_cast<double>(out_->GetPosition()), static_cast<double>(data_.size()),
-                0.02 * static_cast<double>(data_.size()));
+    // The position counts from the start of the last loop, which is read
+    // when the buffer that turned is processed: never before the turn, and
+    // later by the hand-back's delay on a busy machine.
+    const auto position = static_cast<double>(out_->GetPosition());
+    EXPECT_LE(position, static_cast<double>(data_.size()));
+    EXPECT_GE(position, 0.85 * static_cast<double>(data_.size()));
     std::vector<char> twice = data_;
     twice.insert(twice.end(), data_.begin(), data_.end());
     EXPECT_EQ(Captured(), twice);
