@@ -1,6 +1,9 @@
 // `lum wave`: wave files through the library's wave file layer.
 //   info FILE [--json]     the format, sizes, INFO items and DISP chunks
-//   convert IN OUT [...]   to another format through the compression manager
+//   convert IN OUT [...]   PCM to PCM through the wave object, other formats through
+//                          the compression manager
+//   cut IN OUT [...]       a copy without one region, through the cut list
+//   import RAW OUT [...]   headerless PCM samples into a wave file
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -12,6 +15,7 @@
 #include "audio/lumacmdlg.h"
 #include "audio/lumacmsup.h"
 #include "audio/lumpcmsup.h"
+#include "audio/lumwave.h"
 #include "audio/lumwaveio.h"
 #include "core/lumobj.h"
 #include "core/lumutils.h"
@@ -187,48 +191,42 @@ int RunInfo(const Args& args, ToolIo& io) {
 }
 
 // ---------------------------------------------------------------------------
-// convert
+// convert, cut, import: whole files through the wave object
 
-// A file made under a temporary name beside the target and moved over it
-// only when complete, so that a failed run leaves the target as it was.
-class TargetFile {
-public:
-    explicit TargetFile(const std::string& target) : target_(target) {}
-    ~TargetFile() {
-        if (!temp_.empty()) wioFileDelete(temp_.c_str());
-    }
-    TargetFile(const TargetFile&) = delete;
-    TargetFile& operator=(const TargetFile&) = delete;
+// Why a file could not be loaded into a wave.
+std::string LoadProblem(const std::string& path, const ELumWaveError& e) {
+    if (!wioFileExists(path.c_str())) return Message(138, "Unable to open wave file");
+    std::error_code ec;
+    if (std::filesystem::file_size(path, ec) >= (std::uintmax_t{1} << 31) && !ec)
+        return e.Message() + " (files of 2 GiB or more are not supported)";
+    return e.Message();
+}
 
-    bool Reserve() {
-        std::string name = target_;
-        if (!wioFileCreateTemp(name)) return false;
-        temp_ = name;
+// Loads Path into Wave; false (with the message written) when it fails.
+bool LoadWave(TLumWave& wave, const std::string& path, const char* command, ToolIo& io) {
+    try {
+        wave.SetFileName(path);
         return true;
+    } catch (const ELumWaveError& e) {
+        Fail(io, command, path, LoadProblem(path, e));
+        return false;
     }
-    const std::string& Temp() const { return temp_; }
-    bool Commit() {
-        // The temporary file was made private; the result gets the target's
-        // permissions, or those a new file of the user gets.
-        namespace fs = std::filesystem;
-        std::error_code ec;
-        fs::perms perms = fs::status(target_, ec).permissions();
-        if (ec || !fs::exists(target_)) {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            perms = static_cast<fs::perms>(0666 & ~mask);
-        }
-        fs::permissions(temp_, perms, ec);
-        fs::rename(temp_, target_, ec);
-        if (ec) return false;
-        temp_.clear();
-        return true;
-    }
+}
 
-private:
-    std::string target_;
-    std::string temp_;
-};
+// Shows the wave's progress on the bar.
+void ShowProgress(TLumWave& wave, ProgressBar& bar) {
+    wave.OnProgress = [&bar](TLumWave*, std::int64_t done, std::int64_t total, bool&) {
+        bar.Update(done, total);
+    };
+}
+
+ArgParser::Result ParseArgs(ArgParser& parser, const Args& args, ToolIo& io) {
+    return parser.Parse(args, io.out, io.err);
+}
+
+int ParseStatus(ArgParser::Result r) {
+    return r == ArgParser::Result::Help ? kExitOk : kExitUsage;
+}
 
 // The target formats by name. Pcm8 and pcm16 are PCM of that size; the
 // others are made by the compression manager (or its support's builders)
@@ -297,6 +295,47 @@ FormatBytes TargetFormat(WORD tag, int bits, int channels, std::int32_t rate) {
     return out;
 }
 
+// A file made under a temporary name beside the target and moved over it
+// only when complete, so that a failed run leaves the target as it was.
+class TargetFile {
+public:
+    explicit TargetFile(const std::string& target) : target_(target) {}
+    ~TargetFile() {
+        if (!temp_.empty()) wioFileDelete(temp_.c_str());
+    }
+    TargetFile(const TargetFile&) = delete;
+    TargetFile& operator=(const TargetFile&) = delete;
+
+    bool Reserve() {
+        std::string name = target_;
+        if (!wioFileCreateTemp(name)) return false;
+        temp_ = name;
+        return true;
+    }
+    const std::string& Temp() const { return temp_; }
+    bool Commit() {
+        // The temporary file was made private; the result gets the target's
+        // permissions, or those a new file of the user gets.
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        fs::perms perms = fs::status(target_, ec).permissions();
+        if (ec || !fs::exists(target_)) {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            perms = static_cast<fs::perms>(0666 & ~mask);
+        }
+        fs::permissions(temp_, perms, ec);
+        fs::rename(temp_, target_, ec);
+        if (ec) return false;
+        temp_.clear();
+        return true;
+    }
+
+private:
+    std::string target_;
+    std::string temp_;
+};
+
 // A conversion freed on every path.
 struct Conversion {
     PACMConvert conv = nullptr;
@@ -321,14 +360,7 @@ int RunConvert(const Args& args, ToolIo& io) {
         .Choice("--bits", bits, {8, 16}, "PCM of this size (--format pcm8 or pcm16)")
         .Choice("--channels", channels, {1, 2}, "1 (mono) or 2 (stereo)")
         .Integer("--rate", rate, 4000, 100000, "samples per second");
-    switch (parser.Parse(args, io.out, io.err)) {
-    case ArgParser::Result::Help:
-        return kExitOk;
-    case ArgParser::Result::Error:
-        return kExitUsage;
-    case ArgParser::Result::Ok:
-        break;
-    }
+    if (auto r = ParseArgs(parser, args, io); r != ArgParser::Result::Ok) return ParseStatus(r);
     const TargetKind* kind = nullptr;
     if (formatName) {
         for (const TargetKind& k : kTargets)
@@ -342,6 +374,31 @@ int RunConvert(const Args& args, ToolIo& io) {
         }
     }
     acmStartup();
+
+    // PCM to PCM goes through the wave object (its conversion keeps INFO and
+    // DISP and replaces the target only when complete).
+    if (!kind || kind->tag == WAVE_FORMAT_PCM) {
+        TLumWave wave;
+        if (!LoadWave(wave, in, "convert", io)) return kExitFailure;
+        const TWaveFormatEx& from = *wave.GetPWaveFormat();
+        if (pcmIsValidFormat(&from)) {
+            const int toBits =
+                kind ? kind->bits : static_cast<int>(bits.value_or(from.wBitsPerSample));
+            TWaveFormatEx to{};
+            pcmBuildWaveHeader(&to, toBits, static_cast<int>(channels.value_or(from.nChannels)),
+                               static_cast<std::int32_t>(rate.value_or(from.nSamplesPerSec)));
+            ProgressBar progress(io.err, io.progress, "converting");
+            ShowProgress(wave, progress);
+            try {
+                wave.ConvertFile(out, &to);
+            } catch (const ELumWaveError& e) {
+                progress.Finish();
+                return Fail(io, "convert", out, e.Message());
+            }
+            progress.Finish();
+            return kExitOk;
+        }
+    }
 
     WaveFile source;
     if (int r = wioReadFileInfo(source.Block(), in.c_str(), kFormWAVE, WIO_DISKFILE))
@@ -449,18 +506,94 @@ int RunConvert(const Args& args, ToolIo& io) {
     return kExitOk;
 }
 
+int RunCut(const Args& args, ToolIo& io) {
+    std::string in, out;
+    std::optional<long> start, length;
+    ArgParser parser("lum wave cut",
+                     "Writes a wave file without the region from --start for --length "
+                     "milliseconds; INFO and DISP data are kept.");
+    parser.Positional("IN", in)
+        .Positional("OUT", out)
+        .Integer("--start", start, 0, 0x7FFFFFFF, "where the cut begins, in milliseconds")
+        .Integer("--length", length, 0, 0x7FFFFFFF, "how long the cut is, in milliseconds");
+    if (auto r = ParseArgs(parser, args, io); r != ArgParser::Result::Ok) return ParseStatus(r);
+    if (!start || !length) {
+        io.err << "lum wave cut: --start and --length are required\n" << parser.UsageLine() << "\n";
+        return kExitUsage;
+    }
+
+    TLumWave wave;
+    if (!LoadWave(wave, in, "cut", io)) return kExitFailure;
+    wave.SetTimeFormat(tfMillisecond);
+    TLumCutList cuts;
+    TLumCutRegion region{};
+    region.Start = wave.TimeFormatToSamples(static_cast<std::int32_t>(*start));
+    region.Length = wave.TimeFormatToSamples(static_cast<std::int32_t>(*length));
+    cuts.AddRegion(region);
+    wave.SetCutList(&cuts);
+    ProgressBar progress(io.err, io.progress, "cutting");
+    ShowProgress(wave, progress);
+    try {
+        wave.SaveToFile(out);
+    } catch (const ELumWaveError& e) {
+        progress.Finish();
+        return Fail(io, "cut", out, e.Message());
+    }
+    progress.Finish();
+    return kExitOk;
+}
+
+int RunImport(const Args& args, ToolIo& io) {
+    std::string raw, out;
+    std::optional<long> bits, channels, rate, header;
+    ArgParser parser("lum wave import",
+                     "Makes a PCM wave file of headerless samples (8-bit unsigned or 16-bit "
+                     "signed little-endian, left channel first).");
+    parser.Positional("RAW", raw)
+        .Positional("OUT", out)
+        .Integer("--rate", rate, 1, 0x7FFFFFFF, "samples per second")
+        .Choice("--channels", channels, {1, 2}, "1 (mono) or 2 (stereo)")
+        .Choice("--bits", bits, {8, 16}, "bits per sample")
+        .Integer("--header", header, 0, 0x7FFFFFFF, "bytes to skip at the start (default 0)");
+    if (auto r = ParseArgs(parser, args, io); r != ArgParser::Result::Ok) return ParseStatus(r);
+    if (!rate || !channels || !bits) {
+        io.err << "lum wave import: --rate, --channels and --bits are required\n"
+               << parser.UsageLine() << "\n";
+        return kExitUsage;
+    }
+    if (!wioFileExists(raw.c_str()))
+        return Fail(io, "import", raw, Message(135, "Unable to import wave file"));
+    TLumWave wave;
+    ProgressBar progress(io.err, io.progress, "importing");
+    ShowProgress(wave, progress);
+    try {
+        wave.ImportFromRaw(raw, static_cast<int>(*bits), static_cast<std::int32_t>(*rate),
+                           static_cast<int>(*channels),
+                           static_cast<std::int32_t>(header.value_or(0)), out);
+    } catch (const ELumWaveError& e) {
+        progress.Finish();
+        return Fail(io, "import", out, e.Message());
+    }
+    progress.Finish();
+    return kExitOk;
+}
+
 } // namespace
 
 const CommandGroup& WaveCommands() {
     static const CommandGroup group{
         "wave",
-        "Wave files: their description, and conversion between formats.",
+        "Wave files: their description, conversion between formats, cutting and "
+        "importing raw samples.",
         {
             {"info", "FILE [--json]", "describe a wave file", RunInfo},
             {"convert",
-             "IN OUT [--format pcm8|pcm16|msadpcm|ima|alaw|mulaw|gsm|mp3] [--channels 1|2] "
-             "[--rate R]",
+             "IN OUT [--format pcm8|pcm16|msadpcm|ima|alaw|mulaw|gsm|mp3] [--bits 8|16] "
+             "[--channels 1|2] [--rate R]",
              "convert a wave file to another format", RunConvert},
+            {"cut", "IN OUT --start MS --length MS", "write a wave file without a region", RunCut},
+            {"import", "RAW OUT --rate R --channels 1|2 --bits 8|16 [--header N]",
+             "make a wave file of raw PCM samples", RunImport},
             {"play", "FILE [--device N|virtual] [--loop N] [--route window|callback|thread]",
              "play a wave file", RunWavePlay},
         }};

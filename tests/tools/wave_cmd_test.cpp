@@ -1,4 +1,4 @@
-// `lum wave info` and `lum wave convert`, run in process on files made
+// `lum wave info`, `convert`, `cut` and `import`, run in process on files made
 // through the wave layer: output, exit status and the files left behind.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -217,7 +217,7 @@ TEST(LumWaveConvert, FailuresLeaveTheTargetAsItWas) {
     MakeWave(pcm, Pcm(8, 1, 8000), Bytes(100, 128));
     r = Lum({"wave", "convert", pcm, dir.File("missing/out.wav")});
     EXPECT_EQ(r.status, kExitFailure);
-    EXPECT_NE(r.err.find("Unable to create wave file"), std::string::npos);
+    EXPECT_NE(r.err.find("Unable to convert wave file"), std::string::npos);
     // GSM is mono: no stereo format exists.
     r = Lum({"wave", "convert", pcm, out, "--format", "gsm", "--channels", "2"});
     EXPECT_EQ(r.status, kExitFailure);
@@ -230,6 +230,57 @@ TEST(LumWaveConvert, FailuresLeaveTheTargetAsItWas) {
     EXPECT_EQ(test::ReadFile(out), (Bytes{1, 2, 3}));
     // Nothing else was left in the folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 3);
+}
+
+TEST(LumWaveCut, WritesTheFileWithoutTheRegion) {
+    test::TempDir dir;
+    const std::string in = dir.File("in.wav");
+    const std::string out = dir.File("out.wav");
+    MakeWave(in, Pcm(8, 1, 8000), test::wave::Ramp(16000), {{"INAM", "Kept"}});
+    // 8 samples a millisecond: samples 800 to 2399 go.
+    Outcome r = Lum({"wave", "cut", in, out, "--start", "100", "--length", "200"});
+    ASSERT_EQ(r.status, kExitOk) << r.err;
+    Bytes expected = test::wave::Ramp(16000);
+    expected.erase(expected.begin() + 800, expected.begin() + 2400);
+    const Contents c = ReadWave(out);
+    EXPECT_EQ(c.data, expected);
+    EXPECT_EQ(c.title, "Kept");
+    // Onto its own name.
+    ASSERT_EQ(Lum({"wave", "cut", in, in, "--start", "0", "--length", "1000"}).status, kExitOk);
+    const Bytes ramp = test::wave::Ramp(16000);
+    EXPECT_EQ(ReadWave(in).data, Bytes(ramp.begin() + 8000, ramp.end()));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 2);
+
+    EXPECT_EQ(Lum({"wave", "cut", in, out, "--start", "10"}).status, kExitUsage);
+    r = Lum({"wave", "cut", dir.File("none.wav"), out, "--start", "0", "--length", "1"});
+    EXPECT_EQ(r.status, kExitFailure);
+    EXPECT_EQ(r.err, "lum wave cut: " + dir.File("none.wav") + ": Unable to open wave file\n");
+}
+
+TEST(LumWaveImport, MakesAWaveOfRawSamplesAndNeverOverwritesThem) {
+    test::TempDir dir;
+    const std::string raw = dir.File("in.raw");
+    const Bytes samples = S16({1, -1, 300, -300, 32767, -32768, 5, 6, 7, 8});
+    Bytes file = {9, 9, 9};
+    file.insert(file.end(), samples.begin(), samples.end());
+    test::WriteFile(raw, file);
+    const std::string out = dir.File("out.wav");
+    Outcome r = Lum({"wave", "import", raw, out, "--rate", "22050", "--channels", "2", "--bits",
+                     "16", "--header", "3"});
+    ASSERT_EQ(r.status, kExitOk) << r.err;
+    const Contents c = ReadWave(out);
+    EXPECT_EQ(c.fmt.nSamplesPerSec, 22050u);
+    EXPECT_EQ(c.fmt.nChannels, 2);
+    EXPECT_EQ(c.data, samples);
+
+    r = Lum({"wave", "import", raw, raw, "--rate", "8000", "--channels", "1", "--bits", "8"});
+    EXPECT_EQ(r.status, kExitFailure);
+    EXPECT_EQ(r.err, "lum wave import: " + raw + ": Unable to import wave file\n");
+    EXPECT_EQ(test::ReadFile(raw), file);
+    EXPECT_EQ(Lum({"wave", "import", raw, out, "--rate", "8000"}).status, kExitUsage);
+    EXPECT_EQ(Lum({"wave", "import", raw, out, "--rate", "8000", "--channels", "1", "--bits", "12"})
+                  .status,
+              kExitUsage);
 }
 
 // A second of a 440 Hz tone of 16-bit PCM.
