@@ -17,7 +17,7 @@ CMAKE_ARGS += "-DCMAKE_C_FLAGS=$(TSAN_FLAGS)" "-DCMAKE_CXX_FLAGS=$(TSAN_FLAGS)" 
 	"-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread"
 endif
 
-.PHONY: all deps configure build test demo gui bench bench-chain bench-wave bench-adpcm fuzz fuzz-smoke package format clean bench-waveout
+.PHONY: all deps configure build test demo gui bench bench-chain bench-wave bench-adpcm fuzz fuzz-smoke package format clean bench-waveout bench-waveobject
 
 all: build
 
@@ -96,6 +96,11 @@ bench-waveout: deps
 	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target lum_bench_waveout
 	$(BENCH_DIR)/bench/lum_bench_waveout
+
+bench-waveobject: deps
+	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target lum_bench_waveobject
+	bench/waveobject_vs_ffmpeg.sh $(BENCH_DIR)/bench/lum_bench_waveobject $(BENCH_DIR)/bench-media
 
 SAMPLE ?= samples/snapreel-sample.avi
 STILLS ?= stills
