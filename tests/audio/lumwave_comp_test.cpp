@@ -1,7 +1,8 @@
 // The wave file components in the chain: a file wave playing through the
 // wave output on the virtual device with looping (what was played against
 // the wave repeated), recording into a file (anew, appended, nothing
-// recorded), silence while disabled, and the events on the main thread.
+// recorded), silence while disabled, the events on the main thread, and
+// playing through the simple sound player.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -10,6 +11,7 @@
 #include "audio/lumwavout.h"
 #include "core/lumutils.h"
 #include "platform/base/messagequeue.h"
+#include "platform/waveout/playsound.h"
 #include "platform/waveout/waveouttest.h"
 #include "wavetest.h"
 
@@ -230,6 +232,39 @@ TEST(WaveFileSource, ADisabledOrStoppedSourceGivesSilence) {
     EXPECT_FALSE(more);
     source.Stopped();
     source.Closed();
+}
+
+TEST(WavePlaySound, FileAndMemoryWavesPlayAndACompressedOneIsRefusedWithoutTheDefault) {
+    platform::SetMainThread();
+    test::TempDir dir;
+    const Bytes image = test::wave::Wave(test::wave::Pcm(1, 8000, 8), test::wave::Ramp(4000));
+    const std::string path = dir.File("p.wav");
+    test::WriteFile(path, image);
+    TLumWave file;
+    file.SetFileName(path);
+    EXPECT_TRUE(file.PlaySound(pmLoop));
+    EXPECT_TRUE(platform::waveout::SoundPlaying());
+    file.StopSound();
+    EXPECT_FALSE(platform::waveout::SoundPlaying());
+
+    auto stream = platform::MemoryStream::View(
+        std::span<const std::byte>(reinterpret_cast<const std::byte*>(image.data()), image.size()));
+    {
+        TLumWave memory(true);
+        memory.LoadFromStream(*stream);
+        EXPECT_TRUE(memory.PlaySound(pmAsync));
+        EXPECT_TRUE(platform::waveout::SoundPlaying());
+    }
+    // Gone with the wave whose image it played.
+    EXPECT_FALSE(platform::waveout::SoundPlaying());
+
+    test::wave::Fmt alaw = test::wave::Pcm(1, 8000, 8);
+    alaw.tag = 6;
+    test::WriteFile(path, test::wave::Wave(alaw, test::wave::Ramp(400)));
+    TLumWave compressed;
+    compressed.SetFileName(path);
+    EXPECT_FALSE(compressed.PlaySound(pmSync));
+    EXPECT_FALSE(platform::waveout::SoundPlaying());
 }
 
 } // namespace

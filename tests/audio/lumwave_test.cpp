@@ -222,6 +222,9 @@ TEST_F(Wave, TimeFormatsConvertPositionsAndLengths) {
     EXPECT_EQ(w.GetLength(), 6000 * 4);
     EXPECT_EQ(w.GetMode(), mStereo);
     EXPECT_EQ(w.GetBitLength(), 16);
+    w.OpenFile();
+    EXPECT_EQ(RaisedMessage([&] { w.SetIgnoreFades(true); }),
+              "Change to property while file was open");
 }
 
 TEST_F(Wave, AReadThatFindsNothingAnswersOnceWithSilenceInsideTheBuffer) {
