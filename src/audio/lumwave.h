@@ -244,8 +244,15 @@ private:
 // ---------------------------------------------------------------------------
 // Components
 
-using TLumWaveLoopEvent = TLumDSPNotifyEvent;
-
+// A wave in the chain. Without an Input it is a source: opened, it opens
+// the wave at its position; each buffer gets the wave's next bytes (silence
+// while disabled or not started), and when a looping wave output pulls,
+// the used-up wave starts again (LoopCount 0 endlessly, n for n + 1 plays;
+// OnLooping on the pulling thread). With an Input it records: opened, it
+// creates the named file anew in the input's format (OverwriteExisting, or
+// an empty wave) or appends to it, writes every buffer that passes, and on
+// closing leaves at least four bytes of silence in the file. OnOpen and
+// OnClose run on the main thread; OnChange and OnChanged follow the wave.
 class TLumCustomWaveFile : public TLumDSPComponent {
 public:
     explicit TLumCustomWaveFile(TComponent* owner = nullptr, bool memory_wave = false);
