@@ -278,6 +278,9 @@ TEST_F(Wave, AMemoryWaveHoldsItsImageAndRefusesWriting) {
     Bytes saved(static_cast<std::size_t>(out->Size()));
     out->ReadAt(0, saved.data(), saved.size());
     EXPECT_EQ(saved, image);
+    // Saved to a file from the image.
+    m.SaveToFile(dir_.File("fromimage.wav"));
+    EXPECT_EQ(SamplesOf(dir_.File("fromimage.wav")), Ramp(300, 5));
 
     // From a file; a file that is no wave says so.
     const std::string text = dir_.File("text.bin");
