@@ -1,6 +1,7 @@
 #include "tools/lumtool.h"
 
 #include <algorithm>
+#include <optional>
 #include <ostream>
 
 namespace lum::tools {
@@ -9,7 +10,7 @@ namespace {
 
 // Every group of the tool, in the order the help lists them.
 std::vector<const CommandGroup*> Groups() {
-    return {&WaveCommands(), &DeviceCommands()};
+    return {&WaveCommands(), &AviAudioCommands(), &DeviceCommands()};
 }
 
 std::string Synopsis(const CommandGroup& g, const Command& c) {
@@ -81,8 +82,16 @@ int RunLum(const Args& args, ToolIo& io) {
         io.out << "lum " << LUM_VERSION << "\n";
         return kExitOk;
     }
-    for (const CommandGroup* g : Groups())
-        if (first == g->name) return RunGroup(*g, {args.begin() + 1, args.end()}, io);
+    // Groups of one name (the avi commands live in several files) act as one.
+    std::optional<CommandGroup> group;
+    for (const CommandGroup* g : Groups()) {
+        if (first != g->name) continue;
+        if (!group)
+            group = *g;
+        else
+            group->commands.insert(group->commands.end(), g->commands.begin(), g->commands.end());
+    }
+    if (group) return RunGroup(*group, {args.begin() + 1, args.end()}, io);
     io.err << "lum: unknown command \"" << first << "\"\n\n";
     Usage(io.err);
     return kExitUsage;

@@ -50,6 +50,7 @@ int RunWavePlay(const Args& args, ToolIo& io);
 // Says on the error stream that the virtual device stands in, when ALSA
 // offers no device; commands that play or list devices call it once.
 void NoteVirtualFallback(ToolIo& io);
+const CommandGroup& AviAudioCommands(); // avi audio
 
 // Runs the tool with Args (without the program name).
 int RunLum(const Args& args, ToolIo& io);
