@@ -373,9 +373,31 @@ void TLumAVIAudioWorker::WriteData(const void* data, LONG size) {
 void TLumAVIAudioWorker::EndWriting() {
     if (!FWriting) return;
     FWriting = false;
-    // What remains is less than one destination block's worth of source;
-    // it is dropped, as a block codec cannot write part of a block.
-    if (FConverting) FreeConversion();
+    if (!FConverting) return;
+    // What remains is less than one destination block's worth of source:
+    // the end flag makes the codec write it as a last block filled out with
+    // silence, so the stream keeps every sample it was given.
+    try {
+        if (FBytesRemaining > 0) {
+            FHeader.cbSrcLength = static_cast<DWORD>(FBytesRemaining);
+            FHeader.cbSrcLengthUsed = 0;
+            FHeader.cbDstLength = static_cast<DWORD>(FDstSize);
+            FHeader.cbDstLengthUsed = 0;
+            FHeader.fdwStatus &= ~acm::ACMSTREAMHEADER_STATUSF_DONE;
+            if (acmStreamConvert(FStream, &FHeader, acm::ACM_STREAMCONVERTF_END) ==
+                    acm::MMSYSERR_NOERROR &&
+                (FHeader.fdwStatus & acm::ACMSTREAMHEADER_STATUSF_DONE)) {
+                const std::size_t out = std::min<std::size_t>(FHeader.cbDstLengthUsed, FDstSize);
+                const LONG n = static_cast<LONG>(out / static_cast<std::size_t>(RawSampleSize()));
+                if (n > 0) WriteRawSamples(FPosition, FDstBuffer, n);
+                FPosition += n;
+            }
+        }
+    } catch (...) {
+        FreeConversion();
+        throw;
+    }
+    FreeConversion();
 }
 
 void TLumAVIAudioWorker::FreeConversion() {

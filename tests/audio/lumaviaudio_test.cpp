@@ -172,9 +172,10 @@ TEST_F(Converting, ImaFromRepeatedSmallWritesFillsWholeBlocks) {
     EXPECT_EQ(w.GetPosition(), 50);
     EXPECT_EQ(Raised([&] { w.WriteData(chunk.data(), 4097); }),
               "Data larger than the write buffer");
+    // Ending writes the rest as a last block filled out with silence.
     w.EndWriting();
     EXPECT_FALSE(w.GetConverting());
-    EXPECT_EQ(s.stream->GetLength(), 50);
+    EXPECT_EQ(s.stream->GetLength(), 51);
 }
 
 TEST_F(Converting, FailedSetUpLeavesTheWorkerIdle) {
