@@ -6,6 +6,8 @@
 #include <ostream>
 #include <sstream>
 
+#include "audio/lumadcvt.h"
+#include "audio/lumpcmsup.h"
 #include "audio/lumwaveio.h"
 #include "audio/lumwavout.h"
 #include "chain/lumdspobj.h"
@@ -118,9 +120,9 @@ int RunWavePlay(const Args& args, ToolIo& io) {
     std::string path;
     std::optional<std::string> device, route;
     std::optional<long> loop, buffer_size, buffers;
-    ArgParser parser("lum wave play",
-                     "Plays a PCM wave file on a wave output device, showing the position. "
-                     "Ctrl-C stops it.");
+    ArgParser parser("lum wave play", "Plays a wave file (PCM, MS ADPCM or IMA ADPCM) on a wave "
+                                      "output device, showing the position. "
+                                      "Ctrl-C stops it.");
     parser.Positional("FILE", path)
         .Option("--device", "N|virtual", device, "device id, -1 the mapper (default), or virtual")
         .Integer("--loop", loop, 0, 1000000, "play N more times; 0 repeats until stopped")
@@ -168,10 +170,12 @@ int RunWavePlay(const Args& args, ToolIo& io) {
     if (wioReadFileInfo(wave.Block(), path.c_str(), kFormWAVE, WIO_DISKFILE) != WIOERR_NOERROR)
         return Fail(io, path, wioFileExists(path.c_str()) ? LoadResStr(133) : LoadResStr(138));
     PWAVEIOCB cb = wave.Block();
-    if (cb->Format.wFormatTag != platform::WAVE_FORMAT_PCM) {
+    // MS ADPCM and IMA ADPCM decode in the chain, on the way to the device.
+    const bool decode = TLumADPCMConverter::Decodes(&cb->Format);
+    if (cb->Format.wFormatTag != platform::WAVE_FORMAT_PCM && !decode) {
         std::string name;
         wioGetFormatName(&cb->Format, name);
-        return Fail(io, path, "only PCM files play for now; this one is " + name);
+        return Fail(io, path, "this format does not play: " + name);
     }
     if (wioWaveOpen(cb) != WIOERR_NOERROR) return Fail(io, path, LoadResStr(130));
 
@@ -179,12 +183,18 @@ int RunWavePlay(const Args& args, ToolIo& io) {
     if (device != "virtual" && device_id <= 0) NoteVirtualFallback(io);
     platform::SetMainThread();
     WaveFileSource source(cb);
+    TLumADPCMConverter converter;
     // Failures on the device's or the output thread's route reach the tool
     // only through OnError; declared first so they outlive the output.
     std::mutex error_mutex;
     std::string error;
     TLumWaveOut out;
-    const platform::DWORD rate = cb->Format.nAvgBytesPerSec;
+    // What reaches the device: the file's PCM, or the converter's.
+    TWaveFormatEx played = cb->Format;
+    if (decode)
+        pcmBuildWaveHeader(&played, 16, cb->Format.nChannels,
+                           static_cast<std::int32_t>(cb->Format.nSamplesPerSec));
+    const platform::DWORD rate = played.nAvgBytesPerSec;
     try {
         out.SetDeviceID(device_id);
         out.SetCallBackMode(mode);
@@ -195,7 +205,12 @@ int RunWavePlay(const Args& args, ToolIo& io) {
         if (buffers) out.SetNumBuffers(static_cast<int>(*buffers));
         out.SetLooping(loop.has_value());
         out.SetLoopCount(static_cast<int>(loop.value_or(0)));
-        out.SetInput(&source);
+        if (decode) {
+            converter.SetInput(&source);
+            out.SetInput(&converter);
+        } else {
+            out.SetInput(&source);
+        }
         source.SetPWaveFormat(&cb->Format);
     } catch (const Exception& e) {
         return Fail(io, path, OneLine(e.Message()));
@@ -207,7 +222,8 @@ int RunWavePlay(const Args& args, ToolIo& io) {
     };
 
     InterruptGuard interrupt;
-    const std::int64_t total = cb->DataBytes;
+    const std::int64_t total =
+        decode ? std::int64_t{cb->SampleCount} * played.nBlockAlign : std::int64_t{cb->DataBytes};
     ProgressBar progress(io.err, io.progress, "Playing");
     try {
         out.Start();
