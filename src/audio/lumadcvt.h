@@ -22,6 +22,7 @@
 #include "chain/lumdspobj.h"
 #include "core/lumobj.h"
 #include "core/lumutils.h"
+#include "platform/base/exception.h"
 
 namespace lum {
 

@@ -13,6 +13,7 @@
 
 #include "audio/lumacm.h"
 #include "audio/lumacmdlg.h"
+#include "audio/lumacmdlg_comp.h"
 #include "audio/lumacmsup.h"
 #include "audio/lumpcmsup.h"
 #include "audio/lumwave.h"
@@ -295,53 +296,6 @@ FormatBytes TargetFormat(WORD tag, int bits, int channels, std::int32_t rate) {
     return out;
 }
 
-// A file made under a temporary name beside the target and moved over it
-// only when complete, so that a failed run leaves the target as it was.
-class TargetFile {
-public:
-    explicit TargetFile(const std::string& target) : target_(target) {}
-    ~TargetFile() {
-        if (!temp_.empty()) wioFileDelete(temp_.c_str());
-    }
-    TargetFile(const TargetFile&) = delete;
-    TargetFile& operator=(const TargetFile&) = delete;
-
-    bool Reserve() {
-        std::string name = target_;
-        if (!wioFileCreateTemp(name)) return false;
-        temp_ = name;
-        return true;
-    }
-    const std::string& Temp() const { return temp_; }
-    bool Commit() {
-        // The temporary file was made private; the result gets the target's
-        // permissions, or those a new file of the user gets.
-        namespace fs = std::filesystem;
-        std::error_code ec;
-        fs::perms perms = fs::status(target_, ec).permissions();
-        if (ec || !fs::exists(target_)) {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            perms = static_cast<fs::perms>(0666 & ~mask);
-        }
-        fs::permissions(temp_, perms, ec);
-        fs::rename(temp_, target_, ec);
-        if (ec) return false;
-        temp_.clear();
-        return true;
-    }
-
-private:
-    std::string target_;
-    std::string temp_;
-};
-
-// A conversion freed on every path.
-struct Conversion {
-    PACMConvert conv = nullptr;
-    ~Conversion() { acmDoneConvert(conv); }
-};
-
 int RunConvert(const Args& args, ToolIo& io) {
     std::string in, out;
     std::optional<std::string> formatName;
@@ -436,73 +390,29 @@ int RunConvert(const Args& args, ToolIo& io) {
         return Fail(io, "convert", out, why.str());
     }
     const TWaveFormatEx* to = AsFormat(target);
-    const bool pcmOnly = fromPcm && to->wFormatTag == WAVE_FORMAT_PCM;
-    if (!pcmOnly && !acmQueryConvert(from, to, false)) return Fail(io, "convert", in, notValid);
-
-    const std::string cannotCreate = Message(139, "Unable to create wave file");
-    const std::string cannotConvert = Message(142, "Unable to convert wave file");
-    WaveFile result;
-    TargetFile file(out);
-    if (wioCreateFileInfo(result.Block(), to) != WIOERR_NOERROR ||
-        wioCopyFileInfo(result.Block(), source.Block()) != WIOERR_NOERROR || !file.Reserve() ||
-        wioWriteFileInfo(result.Block(), file.Temp().c_str()) != WIOERR_NOERROR)
-        return Fail(io, "convert", out, cannotCreate);
-    if (wioWaveOpen(source.Block()) != WIOERR_NOERROR)
-        return Fail(io, "convert", in, Message(130, "Error reading wave file"));
-
-    // One second a block, in whole source blocks.
-    const std::int32_t block = std::max<std::int32_t>(
-        from->nAvgBytesPerSec - from->nAvgBytesPerSec % from->nBlockAlign, from->nBlockAlign);
-    auto write = [&](const std::uint8_t* data, std::int32_t m) {
-        return m == 0 || wioWaveWriteData(result.Block(), data, m) == m;
-    };
+    // Through the compression manager component, on a wave file component
+    // of the source.
+    TLumWaveFile file;
+    TLumACM manager;
+    manager.SetSource(&file);
+    try {
+        file.GetWave()->SetFileName(in);
+    } catch (const ELumWaveError& e) {
+        return Fail(io, "convert", in, LoadProblem(in, e));
+    }
+    if (!manager.QueryConvert(to, nullptr)) return Fail(io, "convert", in, notValid);
     ProgressBar progress(io.err, io.progress, "converting");
-    std::int64_t done = 0, produced = 0;
-    if (pcmOnly) {
-        const std::int32_t room = PCMCONVERTSIZEOUTPUTDATA(to, from, block);
-        if (room < 0) return Fail(io, "convert", in, cannotConvert);
-        std::vector<std::uint8_t> inBuffer(static_cast<std::size_t>(block));
-        std::vector<std::uint8_t> outBuffer(static_cast<std::size_t>(room) + to->nBlockAlign);
-        for (;;) {
-            const std::int32_t n = wioWaveReadData(source.Block(), inBuffer.data(), block);
-            if (n <= 0) break;
-            const std::int32_t m = PCMCONVERT(to, outBuffer.data(), from, inBuffer.data(), n);
-            if (m < 0 || !write(outBuffer.data(), m))
-                return Fail(io, "convert", out, cannotConvert);
-            done += n;
-            produced += m;
-            progress.Update(done, source->DataBytes);
+    ShowProgress(*file.GetWave(), progress);
+    try {
+        if (!manager.ProcessFile(out, to, nullptr)) {
+            progress.Finish();
+            return Fail(io, "convert", in, Message(142, "Unable to convert wave file"));
         }
-    } else {
-        Conversion c;
-        c.conv = acmBeginConvert(from, to, nullptr, false, block);
-        if (c.conv == nullptr || c.conv->SourceBlockSize <= 0)
-            return Fail(io, "convert", in, cannotConvert);
-        for (;;) {
-            const std::int32_t n =
-                wioWaveReadData(source.Block(), c.conv->SourceBuffer, c.conv->SourceBlockSize);
-            if (n <= 0) break;
-            const std::int32_t m = acmDoConvert(c.conv, n);
-            if (m < 0 || !write(c.conv->OutputBuffer, m))
-                return Fail(io, "convert", out, cannotConvert);
-            done += n;
-            produced += m;
-            progress.Update(done, source->DataBytes);
-        }
-        // What the codecs still hold, until they give nothing more.
-        for (int rounds = 0;; ++rounds) {
-            const std::int32_t m = acmEndConvert(c.conv, 0);
-            if (m < 0 || rounds > 1000 || !write(c.conv->OutputBuffer, m))
-                return Fail(io, "convert", out, cannotConvert);
-            if (m == 0) break;
-            produced += m;
-        }
+    } catch (const ELumACMError& e) {
+        progress.Finish();
+        return Fail(io, "convert", out, e.Message());
     }
     progress.Finish();
-    // Data that converted to nothing is a failure, not an empty file.
-    if (done > 0 && produced == 0) return Fail(io, "convert", in, cannotConvert);
-    if (wioWaveClose(result.Block()) != WIOERR_NOERROR || !file.Commit())
-        return Fail(io, "convert", out, cannotCreate);
     return kExitOk;
 }
 
