@@ -2,10 +2,15 @@
 // progress bar; Ctrl-C stops the sound and closes the device.
 #include <algorithm>
 #include <csignal>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <ostream>
 #include <sstream>
+#include <vector>
 
+#include "audio/lumacm.h"
+#include "audio/lumacmsup.h"
 #include "audio/lumadcvt.h"
 #include "audio/lumpcmsup.h"
 #include "audio/lumwaveio.h"
@@ -53,6 +58,116 @@ public:
 
 private:
     PWAVEIOCB cb_;
+};
+
+// Formats the compression manager decodes, turned into PCM between the
+// source and the device: each pull takes whole source blocks from upstream
+// through a conversion of the support unit, and what the codecs still hold
+// at the end comes out before the last buffer.
+class ModuleDecoder : public TLumDSPComponent {
+public:
+    ModuleDecoder(const TWaveFormatEx* from, const TWaveFormatEx& to) : to_(to) {
+        const auto* p = reinterpret_cast<const std::uint8_t*>(from);
+        from_.assign(p, p + wioSizeOfWaveFormat(from));
+        SetCanInput(true);
+        SetCanOutput(true);
+    }
+    ~ModuleDecoder() override {
+        SetInput(nullptr);
+        SetOutput(nullptr);
+        acmDoneConvert(conv_);
+    }
+    void ChangePWaveFormat(const platform::WAVEFORMATEX* f) override {
+        SetPWaveFormat(f != nullptr ? &to_ : nullptr);
+    }
+    void Opened() override {
+        if (IsOpened()) return;
+        const TWaveFormatEx* from = From();
+        // About a quarter of a second of whole source blocks a pull.
+        const std::int32_t align = std::max<std::int32_t>(from->nBlockAlign, 1);
+        const std::int32_t quarter = static_cast<std::int32_t>(from->nAvgBytesPerSec / 4);
+        const std::int32_t block = std::max(align, quarter - quarter % align);
+        conv_ = acmBeginConvert(from, &to_, nullptr, false, block);
+        if (conv_ == nullptr || conv_->SourceBlockSize <= 0)
+            throw Exception(LoadResStr(142)); // "Unable to convert wave file"
+        TLumDSPComponent::Opened();
+    }
+    void Closed() override {
+        TLumDSPComponent::Closed();
+        acmDoneConvert(conv_);
+    }
+    void Started() override {
+        Clear();
+        TLumDSPComponent::Started();
+    }
+    void Reseting() override {
+        Clear();
+        TLumDSPComponent::Reseting();
+    }
+    void BufferLoad(WAVEHDR* hdr, bool& more) override {
+        const auto room = static_cast<std::int32_t>(hdr->dwBufferLength);
+        std::int32_t filled = 0;
+        if (conv_ == nullptr || !IsStarted()) {
+            hdr->dwBytesRecorded = 0;
+            more = false;
+            return;
+        }
+        TLumWaveHeader* ext = LumWaveHeader(hdr);
+        for (;;) {
+            const std::int32_t take = std::min(count_ - done_, room - filled);
+            if (take > 0) {
+                std::memcpy(hdr->lpData + filled, conv_->OutputBuffer + done_,
+                            static_cast<std::size_t>(take));
+                filled += take;
+                done_ += take;
+            }
+            if (filled >= room || ended_) break;
+            std::int32_t made = 0;
+            if (!exhausted_) {
+                pull_ = TLumWaveHeader{};
+                pull_.Hdr.lpData = reinterpret_cast<char*>(conv_->SourceBuffer);
+                pull_.Hdr.dwBufferLength = static_cast<platform::DWORD>(conv_->SourceBlockSize);
+                pull_.LoopMarker = ext->LoopMarker;
+                pull_.LoopCount = ext->LoopCount;
+                pull_.LoopsLeft = ext->LoopsLeft;
+                bool upstream = true;
+                TLumDSPComponent::BufferLoad(&pull_.Hdr, upstream);
+                ext->LoopsLeft = pull_.LoopsLeft;
+                if (pull_.LoopHappened == kLumLoopMarker) ext->LoopHappened = kLumLoopMarker;
+                const auto n = static_cast<std::int32_t>(
+                    std::min<platform::DWORD>(pull_.Hdr.dwBytesRecorded, conv_->SourceBlockSize));
+                if (n <= 0 || !upstream) exhausted_ = true;
+                made = n > 0 ? acmDoConvert(conv_, n) : 0;
+            } else {
+                // The codecs' last samples, until they give nothing more.
+                made = acmEndConvert(conv_, 0);
+                if (made <= 0 || ++end_rounds_ > 1000) ended_ = true;
+            }
+            count_ = std::max(made, 0);
+            done_ = 0;
+        }
+        hdr->dwBytesRecorded = static_cast<platform::DWORD>(filled);
+        more = !ended_ || done_ < count_;
+    }
+
+private:
+    const TWaveFormatEx* From() const {
+        return reinterpret_cast<const TWaveFormatEx*>(from_.data());
+    }
+    void Clear() {
+        count_ = done_ = 0;
+        exhausted_ = ended_ = false;
+        end_rounds_ = 0;
+        if (conv_) acmFlushConvert(conv_);
+    }
+
+    std::vector<std::uint8_t> from_;
+    TWaveFormatEx to_;
+    PACMConvert conv_ = nullptr;
+    TLumWaveHeader pull_{};
+    std::int32_t count_ = 0, done_ = 0;
+    int end_rounds_ = 0;
+    bool exhausted_ = false, ended_ = false;
 };
 
 // The file's control block, closed and freed on every path.
@@ -170,12 +285,20 @@ int RunWavePlay(const Args& args, ToolIo& io) {
     if (wioReadFileInfo(wave.Block(), path.c_str(), kFormWAVE, WIO_DISKFILE) != WIOERR_NOERROR)
         return Fail(io, path, wioFileExists(path.c_str()) ? LoadResStr(133) : LoadResStr(138));
     PWAVEIOCB cb = wave.Block();
-    // MS ADPCM and IMA ADPCM decode in the chain, on the way to the device.
-    const bool decode = TLumADPCMConverter::Decodes(&cb->Format);
-    if (cb->Format.wFormatTag != platform::WAVE_FORMAT_PCM && !decode) {
+    // MS ADPCM and IMA ADPCM decode in the chain, on the way to the device;
+    // other compressed formats through the compression manager.
+    const bool pcm = cb->Format.wFormatTag == platform::WAVE_FORMAT_PCM;
+    const bool decode = !pcm && TLumADPCMConverter::Decodes(&cb->Format);
+    TWaveFormatEx module_pcm{};
+    const bool module = !pcm && !decode && acmStartup() &&
+                        acmSuggestPCMFormat(&cb->Format, module_pcm) &&
+                        acmQueryConvert(&cb->Format, &module_pcm, false);
+    if (!pcm && !decode && !module) {
         std::string name;
         wioGetFormatName(&cb->Format, name);
-        return Fail(io, path, "this format does not play: " + name);
+        return Fail(io, path,
+                    "this format does not play: " + name +
+                        (acmIsUsable() ? "" : " (without the audio compression manager)"));
     }
     if (wioWaveOpen(cb) != WIOERR_NOERROR) return Fail(io, path, LoadResStr(130));
 
@@ -184,6 +307,8 @@ int RunWavePlay(const Args& args, ToolIo& io) {
     platform::SetMainThread();
     WaveFileSource source(cb);
     TLumADPCMConverter converter;
+    std::unique_ptr<ModuleDecoder> decoder;
+    if (module) decoder = std::make_unique<ModuleDecoder>(&cb->Format, module_pcm);
     // Failures on the device's or the output thread's route reach the tool
     // only through OnError; declared first so they outlive the output.
     std::mutex error_mutex;
@@ -194,6 +319,7 @@ int RunWavePlay(const Args& args, ToolIo& io) {
     if (decode)
         pcmBuildWaveHeader(&played, 16, cb->Format.nChannels,
                            static_cast<std::int32_t>(cb->Format.nSamplesPerSec));
+    if (module) played = module_pcm;
     const platform::DWORD rate = played.nAvgBytesPerSec;
     try {
         out.SetDeviceID(device_id);
@@ -208,6 +334,9 @@ int RunWavePlay(const Args& args, ToolIo& io) {
         if (decode) {
             converter.SetInput(&source);
             out.SetInput(&converter);
+        } else if (module) {
+            decoder->SetInput(&source);
+            out.SetInput(decoder.get());
         } else {
             out.SetInput(&source);
         }
@@ -223,7 +352,7 @@ int RunWavePlay(const Args& args, ToolIo& io) {
 
     InterruptGuard interrupt;
     const std::int64_t total =
-        decode ? std::int64_t{cb->SampleCount} * played.nBlockAlign : std::int64_t{cb->DataBytes};
+        pcm ? std::int64_t{cb->DataBytes} : std::int64_t{cb->SampleCount} * played.nBlockAlign;
     ProgressBar progress(io.err, io.progress, "Playing");
     try {
         out.Start();

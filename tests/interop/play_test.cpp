@@ -1,6 +1,7 @@
 // `lum wave play` of compressed files made by ffmpeg: what reaches the
 // virtual device (its capture file) and ALSA's file plugin is exactly the
-// decode of libsndfile (MS ADPCM) or ffmpeg (IMA ADPCM).
+// decode of libsndfile (MS ADPCM) or ffmpeg (IMA ADPCM, and A-law, mu-law
+// and GSM through the compression manager).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -31,9 +32,11 @@ protected:
         // A third of a second of two tones, stereo at 22050 Hz.
         const std::string tone = "-f lavfi -i sine=f=440:d=0.3:r=22050 -f lavfi "
                                  "-i sine=f=660:d=0.3:r=22050 -filter_complex amerge=inputs=2";
-        for (const char* codec : {"adpcm_ms", "adpcm_ima_wav"})
+        for (const char* codec : {"adpcm_ms", "adpcm_ima_wav", "pcm_alaw", "pcm_mulaw"})
             test::Run("ffmpeg -v error -y " + tone + " -c:a " + codec + " " +
                       test::Quote(dir_->File(std::string(codec) + ".wav")));
+        test::Run("ffmpeg -v error -y -f lavfi -i sine=f=440:d=0.3:r=8000 -c:a libgsm_ms " +
+                  test::Quote(dir_->File("gsm.wav")));
     }
     static void TearDownTestSuite() {
         delete dir_;
@@ -78,6 +81,24 @@ TEST_F(PlayInterop, CompressedFilesReachTheVirtualDeviceAsTheirDecode) {
          {std::pair{Ms(), SndfileDecode(Ms())}, {Ima(), FfmpegDecode(Ima())}}) {
         SCOPED_TRACE(path);
         ASSERT_GT(expected.size(), 22050u * 4 / 4);
+        std::string err;
+        ASSERT_EQ(Play({path, "--device", "virtual"}, &err), tools::kExitOk) << err;
+        const std::vector<char> got = test::CaptureData(capture).value_or(std::vector<char>{});
+        EXPECT_EQ(std::string(got.begin(), got.end()), expected);
+    }
+}
+
+TEST_F(PlayInterop, TheCompressionManagersFormatsReachTheDeviceAsFfmpegsDecode) {
+    const std::string capture = dir_->File("capture.wav");
+    ScopedEnv env("LUM_WAVEOUT_CAPTURE", capture.c_str());
+    const std::string gsm = dir_->File("gsm.wav");
+    for (const auto& [path, expected] :
+         {std::pair{dir_->File("pcm_alaw.wav"), FfmpegDecode(dir_->File("pcm_alaw.wav"))},
+          {dir_->File("pcm_mulaw.wav"), FfmpegDecode(dir_->File("pcm_mulaw.wav"))},
+          {gsm,
+           Decoded("ffmpeg -v error -c:a libgsm_ms -i " + test::Quote(gsm) + " -f s16le -")}}) {
+        SCOPED_TRACE(path);
+        ASSERT_FALSE(expected.empty());
         std::string err;
         ASSERT_EQ(Play({path, "--device", "virtual"}, &err), tools::kExitOk) << err;
         const std::vector<char> got = test::CaptureData(capture).value_or(std::vector<char>{});

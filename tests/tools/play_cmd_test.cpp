@@ -254,9 +254,10 @@ TEST_F(PlayCommands, BadArgumentsAndFilesSayWhat) {
     EXPECT_EQ(r.status, kExitFailure);
     EXPECT_EQ(r.err, "lum wave play: " + missing + ": Unable to open wave file\n");
 
-    const std::string mulaw = dir_.File("mulaw.wav");
-    WriteWave(mulaw, 7, 8, 1, 8000, test::Pattern(800, 2));
-    r = Lum({"wave", "play", mulaw, "--device", "virtual"});
+    // A tag nothing decodes.
+    const std::string odd = dir_.File("odd.wav");
+    WriteWave(odd, 0x7777, 8, 1, 8000, test::Pattern(800, 2));
+    r = Lum({"wave", "play", odd, "--device", "virtual"});
     EXPECT_EQ(r.status, kExitFailure);
     EXPECT_NE(r.err.find("this format does not play: "), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(capture_path_));
