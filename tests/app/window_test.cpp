@@ -5,6 +5,8 @@
 // records the error boxes.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <QApplication>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -165,6 +167,27 @@ TEST_F(Window, StartUpLoadsTheCompressionManager) {
     // LUM_ACM) is loaded and every entry point bound.
     EXPECT_TRUE(lum::acmIsUsable());
     EXPECT_NE(lum::acmStreamConvert, nullptr);
+}
+
+TEST_F(Window, StartsWithoutTheCompressionManager) {
+    // LUM_ACM= with no file: no module anywhere. The start-up goes on, and
+    // the manager's entry points stay unbound.
+    const char* saved = std::getenv("LUM_ACM");
+    const std::string keep = saved ? saved : "";
+    lum::acmShutdown();
+    ::setenv("LUM_ACM", "", 1);
+    EXPECT_NO_THROW(lum::app::InitApplication());
+    const bool usable = lum::acmIsUsable();
+    const bool bound = lum::acmStreamConvert != nullptr;
+    lum::acmShutdown();
+    if (saved)
+        ::setenv("LUM_ACM", keep.c_str(), 1);
+    else
+        ::unsetenv("LUM_ACM");
+    lum::app::InitApplication();
+    EXPECT_FALSE(usable);
+    EXPECT_FALSE(bound);
+    EXPECT_TRUE(lum::acmIsUsable());
 }
 
 TEST_F(Window, LoadChooseAndExtractWriteWhatTheCommandLineWrites) {
