@@ -17,7 +17,7 @@ CMAKE_ARGS += "-DCMAKE_C_FLAGS=$(TSAN_FLAGS)" "-DCMAKE_CXX_FLAGS=$(TSAN_FLAGS)" 
 	"-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread"
 endif
 
-.PHONY: all deps configure build test demo gui bench bench-chain bench-wave bench-adpcm fuzz fuzz-smoke package format clean bench-waveout bench-waveobject
+.PHONY: all deps configure build test demo gui bench bench-chain bench-wave bench-adpcm fuzz fuzz-smoke package format clean bench-waveout bench-waveobject bench-adcvt
 
 all: build
 
@@ -101,6 +101,12 @@ bench-waveobject: deps
 	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target lum_bench_waveobject
 	bench/waveobject_vs_ffmpeg.sh $(BENCH_DIR)/bench/lum_bench_waveobject $(BENCH_DIR)/bench-media
+
+# ADPCM decoding in the sound chain while a 10-minute file plays.
+bench-adcvt: deps
+	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target lum_bench_adcvt lum lumacm
+	bench/adcvt_play.sh $(BENCH_DIR)/bench/lum_bench_adcvt $(BENCH_DIR)/src/tools/lum $(BENCH_DIR)/bench-media
 
 SAMPLE ?= samples/snapreel-sample.avi
 STILLS ?= stills
