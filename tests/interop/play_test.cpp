@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 
 #include "media.h"
@@ -26,18 +27,7 @@ std::string Decoded(const std::string& command) {
 
 class PlayInterop : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (!HaveFfmpeg()) return;
-        dir_ = new test::TempDir;
-        // A third of a second of two tones, stereo at 22050 Hz.
-        const std::string tone = "-f lavfi -i sine=f=440:d=0.3:r=22050 -f lavfi "
-                                 "-i sine=f=660:d=0.3:r=22050 -filter_complex amerge=inputs=2";
-        for (const char* codec : {"adpcm_ms", "adpcm_ima_wav", "pcm_alaw", "pcm_mulaw"})
-            test::Run("ffmpeg -v error -y " + tone + " -c:a " + codec + " " +
-                      test::Quote(dir_->File(std::string(codec) + ".wav")));
-        test::Run("ffmpeg -v error -y -f lavfi -i sine=f=440:d=0.3:r=8000 -c:a libgsm_ms " +
-                  test::Quote(dir_->File("gsm.wav")));
-    }
+    static void SetUpTestSuite() { dir_ = new test::TempDir; }
     static void TearDownTestSuite() {
         delete dir_;
         dir_ = nullptr;
@@ -56,8 +46,24 @@ protected:
         return status;
     }
 
-    static std::string Ms() { return dir_->File("adpcm_ms.wav"); }
-    static std::string Ima() { return dir_->File("adpcm_ima_wav.wav"); }
+    // A third of a second of two tones, stereo at 22050 Hz (GSM: mono at
+    // 8000 Hz) in Codec, made on first use.
+    static std::string Media(const std::string& codec) {
+        const std::string path = dir_->File(codec + ".wav");
+        if (!std::filesystem::exists(path)) {
+            const std::string tone =
+                codec == "libgsm_ms"
+                    ? "-f lavfi -i sine=f=440:d=0.3:r=8000"
+                    : "-f lavfi -i sine=f=440:d=0.3:r=22050 -f lavfi -i sine=f=660:d=0.3:r=22050 "
+                      "-filter_complex amerge=inputs=2";
+            EXPECT_EQ(test::Run("ffmpeg -v error -y " + tone + " -c:a " + codec + " " +
+                                test::Quote(path)),
+                      0);
+        }
+        return path;
+    }
+    static std::string Ms() { return Media("adpcm_ms"); }
+    static std::string Ima() { return Media("adpcm_ima_wav"); }
     static std::string SndfileDecode(const std::string& path) {
         const std::string out = dir_->File("sndfile.raw");
         EXPECT_EQ(test::Run("sndfile-convert -pcm16 " + test::Quote(path) + " " +
@@ -91,10 +97,10 @@ TEST_F(PlayInterop, CompressedFilesReachTheVirtualDeviceAsTheirDecode) {
 TEST_F(PlayInterop, TheCompressionManagersFormatsReachTheDeviceAsFfmpegsDecode) {
     const std::string capture = dir_->File("capture.wav");
     ScopedEnv env("LUM_WAVEOUT_CAPTURE", capture.c_str());
-    const std::string gsm = dir_->File("gsm.wav");
+    const std::string gsm = Media("libgsm_ms");
     for (const auto& [path, expected] :
-         {std::pair{dir_->File("pcm_alaw.wav"), FfmpegDecode(dir_->File("pcm_alaw.wav"))},
-          {dir_->File("pcm_mulaw.wav"), FfmpegDecode(dir_->File("pcm_mulaw.wav"))},
+         {std::pair{Media("pcm_alaw"), FfmpegDecode(Media("pcm_alaw"))},
+          {Media("pcm_mulaw"), FfmpegDecode(Media("pcm_mulaw"))},
           {gsm,
            Decoded("ffmpeg -v error -c:a libgsm_ms -i " + test::Quote(gsm) + " -f s16le -")}}) {
         SCOPED_TRACE(path);
