@@ -208,6 +208,7 @@ int wioReadFileInfo(PWAVEIOCB& cb, const char* name, FOURCC formType, DWORD flag
         return fail(WIOERR_NOMEM);
 
     bool haveFact = false;
+    std::int64_t factSamples = 0;
     bool previousWasData = false;
     MMCKINFO ck{};
     while (mmioDescend(h, &ck, &riff, 0) == MMSYSERR_NOERROR) {
@@ -237,9 +238,12 @@ int wioReadFileInfo(PWAVEIOCB& cb, const char* name, FOURCC formType, DWORD flag
             w.dataSize = ck.cksize;
             previousWasData = true;
         } else if (ck.ckid == kFact) {
-            // The count is not kept: it is computed from the data below.
+            // The count is otherwise computed from the data below; it only
+            // stands in for a byte rate the writer left at 0.
             if (haveFact) break;
             haveFact = true;
+            DWORD n = 0;
+            if (ck.cksize >= 4 && mmioRead(h, reinterpret_cast<char*>(&n), 4) == 4) factSamples = n;
         }
         if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) {
             if (w.haveData) break;
@@ -258,6 +262,14 @@ int wioReadFileInfo(PWAVEIOCB& cb, const char* name, FOURCC formType, DWORD flag
         const std::size_t extra =
             w.formatBytes > sizeof(TWaveFormatEx) ? w.formatBytes - sizeof(TWaveFormatEx) : 0;
         f.cbSize = static_cast<WORD>(std::min<std::size_t>(f.cbSize, extra));
+        // Writers that do not know a compressed stream's byte rate (ffmpeg
+        // with MP3) store 0; the fact chunk's sample count gives it back.
+        if (f.wFormatTag != WAVE_FORMAT_PCM && f.nAvgBytesPerSec == 0 && w.haveData &&
+            factSamples > 0 && f.nSamplesPerSec != 0 && f.nSamplesPerSec <= INT32_MAX) {
+            const std::int64_t rate =
+                DataLength(w, riffEnd, fileSize) * std::int64_t{f.nSamplesPerSec} / factSamples;
+            f.nAvgBytesPerSec = static_cast<DWORD>(std::clamp<std::int64_t>(rate, 1, INT32_MAX));
+        }
         // Repaired before anything divides by its fields.
         if (!RepairPCM(f) || !UsableFormat(f)) return fail(WIOERR_ERROR);
         std::int64_t bytes = 0;

@@ -190,6 +190,27 @@ TEST(DamagedWaveDetails, RepairedFormatsAndClampedExtraBytes) {
     EXPECT_EQ(wioSizeOfWaveFormat(&clamped->Format), 20);
     EXPECT_EQ(WaveFormatExtra(&clamped->Format)[0], 0xF4);
 
+    // A compressed format whose writer left the byte rate at 0 (ffmpeg's
+    // MP3 in a wave file) takes it from the fact chunk's sample count: one
+    // second in 16000 bytes. Without a count there is nothing to go by.
+    Fmt mp3;
+    mp3.tag = 0x55;
+    mp3.channels = 2;
+    mp3.rate = 44100;
+    mp3.avg = 0;
+    mp3.align = 1152;
+    mp3.bits = 0;
+    mp3.extended = true;
+    mp3.cbSize = 12;
+    mp3.extra = Bytes(12, 1);
+    MemWave counted(
+        Riff(Cat({Chunk("fmt ", mp3.Body()), Fact(44100), Chunk("data", Ramp(16000))})));
+    ASSERT_EQ(counted.Result(), WIOERR_NOERROR);
+    EXPECT_EQ(counted->Format.nAvgBytesPerSec, 16000u);
+    EXPECT_EQ(counted->DataBytes, 16000);
+    MemWave uncounted(Riff(Cat({Chunk("fmt ", mp3.Body()), Chunk("data", Ramp(16000))})));
+    EXPECT_NE(uncounted.Result(), WIOERR_NOERROR);
+
     // What a damaged INFO list holds is still read, inside the list.
     MemWave info(Riff(Cat({Chunk("fmt ", k8.Body()),
                            Info(Cat({Chunk("IART", Text(std::string("Me\0", 3))),
