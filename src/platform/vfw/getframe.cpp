@@ -9,6 +9,7 @@
 #include "platform/base/globalmem.h"
 #include "platform/base/rle.h"
 #include "platform/vfw/codectags.h"
+#include "platform/vfw/editstream.h"
 #include "platform/vfw/framecodec.h"
 #include "platform/vfw/handler.h"
 #include "platform/vfw/readahead.h"
@@ -297,6 +298,8 @@ std::unique_ptr<FrameCodec> MakeBuiltinCodec(const StreamFacts& facts) {
 
 PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wanted) {
     if (stream == nullptr) return nullptr;
+    // An edit stream decodes each segment from its own source.
+    if (IsEditStream(stream)) return EditStreamGetFrameOpen(stream, wanted);
     StreamFacts facts;
     if (AVIStreamInfo(stream, &facts.info, sizeof facts.info) != AVIERR_OK ||
         facts.info.fccType != streamtypeVIDEO)

@@ -235,14 +235,6 @@ HRESULT AVIStreamOpenFromFile(PAVISTREAM* stream, const std::string& path, FOURC
     return hr;
 }
 
-HRESULT AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source,
-                                const AVICOMPRESSOPTIONS* options, const void*) {
-    if (compressed == nullptr) return AVIERR_BADPARAM;
-    *compressed = nullptr;
-    if (source == nullptr || options == nullptr) return AVIERR_BADPARAM;
-    return AVIERR_NOCOMPRESSOR;
-}
-
 HRESULT AVIPutFileOnClipboard(PAVIFILE file) {
     if (!file) return AVIERR_BADHANDLE;
     file->AddRef();

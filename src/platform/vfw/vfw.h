@@ -300,8 +300,9 @@ struct AVICOMPRESSOPTIONS {
     DWORD dwInterleaveEvery;
 };
 
-// A stream that compresses what is written to it with the options' handler.
-// No compressor is installed yet: any handler fails with AVIERR_NOCOMPRESSOR.
+// A stream over Source with the options' compressor (compress.h): reading
+// it gives Source's frames compressed; frames written to it are compressed
+// into Source. Audio options with another format convert the audio.
 HRESULT AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source,
                                 const AVICOMPRESSOPTIONS* options, const void* clsid_handler);
 
