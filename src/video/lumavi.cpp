@@ -3,11 +3,15 @@
 // start and end (the video service runs for the life of the program).
 #include "video/lumavi.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <unistd.h>
 
 #include "platform/base/system.h"
+#include "video/lumavi_temp.h"
 
 namespace lum {
 
@@ -34,12 +38,15 @@ TLumAVIFile& SharedFile() {
     if (!g_shared) {
         auto file = std::make_unique<TLumAVIFile>();
         file->SetAccessMode(amReadWrite);
-        std::string name = platform::GetTempFileName(platform::GetTempPath(), "avi", 0);
-        if (name.empty()) AVICheck(AVIERR_FILEOPEN);
-        std::error_code ec;
-        std::filesystem::remove(name, ec);
-        file->SetFileName(std::filesystem::path(name).replace_extension(".avi").string());
-        file->CreateFile();
+        const std::string name = AVICreateTempFile();
+        file->SetFileName(name);
+        try {
+            file->CreateFile();
+        } catch (...) {
+            std::error_code ec;
+            std::filesystem::remove(name, ec);
+            throw;
+        }
         g_shared = file.release();
     }
     return *g_shared;
@@ -69,6 +76,19 @@ struct LumaviUnit {
 const LumaviUnit unit;
 
 } // namespace
+
+std::string AVICreateTempFile(int* fd) {
+    std::string name = platform::GetTempPath() + "aviXXXXXX.avi";
+    // The final name at once: no moment in which another can take it.
+    const int made = ::mkstemps(name.data(), 4);
+    if (made < 0) AVICheck(AVIERR_FILEOPEN);
+    if (fd) {
+        *fd = made;
+    } else {
+        ::close(made);
+    }
+    return name;
+}
 
 FOURCC AVIStreamTypeCode(TLumAVIStreamType type) {
     switch (type) {

@@ -190,6 +190,9 @@ public:
 
 protected:
     void AccessStreams();
+    // Takes Stream out of the stream list, releasing the list's reference;
+    // false when it is not listed.
+    bool DropStream(TLumAVIStream* stream);
     const std::string& GetTempFileName() const { return FTempFileName; }
     void SetTempFileName(const std::string& name) { FTempFileName = name; }
 
@@ -237,3 +240,6 @@ TLumAVIStream* AVICreateVideoStream(DWORD rate);
 void AVICloseStream(TLumAVIStream* stream);
 
 } // namespace lum
+
+// Compression, memory files and editable streams.
+#include "video/lumavi_compress.h"

@@ -1,4 +1,5 @@
 // TLumCustomAVIFile and TLumAVIFile.
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -70,6 +71,15 @@ void TLumCustomAVIFile::CloseStreams() {
     auto streams = std::move(FStreams);
     for (TLumAVIStream* s : *streams)
         s->Release();
+}
+
+bool TLumCustomAVIFile::DropStream(TLumAVIStream* stream) {
+    if (!FStreams) return false;
+    auto it = std::find(FStreams->begin(), FStreams->end(), stream);
+    if (it == FStreams->end()) return false;
+    FStreams->erase(it);
+    stream->Release();
+    return true;
 }
 
 int TLumCustomAVIFile::GetStreamCount() {

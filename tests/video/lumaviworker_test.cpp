@@ -184,8 +184,40 @@ TEST(TLumAVIVideoWorker, CompressingConstructor) {
     TAVICompressOptions options{};
     TLumAVIVideoWorker plain(f.Video(), options); // no handler: the stream itself
     EXPECT_EQ(plain.GetStream(), f.Video());
-    options.fccHandler = platform::MakeFourCC("MJPG");
+    options.fccHandler = platform::MakeFourCC("ZZZZ");
     EXPECT_EQ(Raised([&] { TLumAVIVideoWorker w(f.Video(), options); }),
               "AVI error (80044071): No compressor");
     EXPECT_EQ(f.Video()->GetRefCount(), 2); // the plain worker's reference only
+
+    // Frames written through a compressing worker land compressed.
+    const std::string out = dir.File("mjpg.avi");
+    {
+        TLumAVIFile file;
+        file.SetFileName(out);
+        file.SetAccessMode(amReadWrite);
+        file.CreateFile();
+        TLumAVIStream* stream = file.CreateVideoStream(25, "Video");
+        options.fccHandler = platform::MakeFourCC("MJPG");
+        TLumAVIVideoWorker w(stream, options);
+        // 16 x 16 frames of one grey, brighter each frame.
+        std::vector<std::uint8_t> dib(40 + 16 * 16 * 3);
+        TBitmapInfoHeader head{40, 16, 16, 1, 24, 0, 0, 0, 0, 0, 0};
+        std::memcpy(dib.data(), &head, 40);
+        for (int i = 0; i < 3; ++i) {
+            std::memset(dib.data() + 40, 60 + 60 * i, 16 * 16 * 3);
+            w.SetDIB(i, reinterpret_cast<TBitmapInfoHeader*>(dib.data()));
+        }
+        stream->Release();
+    }
+    OpenFile saved(out);
+    TAVIStreamInfo info;
+    saved.Video()->GetStreamInfo(info);
+    EXPECT_EQ(saved.Video()->GetLength(), 3);
+    std::vector<std::uint8_t> format(static_cast<std::size_t>(saved.Video()->GetFormatSize(0)));
+    saved.Video()->GetFormat(0, format.data(), static_cast<LONG>(format.size()));
+    EXPECT_EQ(vt::Le32(format, 16), platform::MakeFourCC("MJPG"));
+    TLumAVIVideoWorker reader(saved.Video());
+    reader.BeginReading();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(static_cast<std::uint8_t*>(DIB_Ptr(reader.GetDIB(i)))[0], 60 + 60 * i, 4);
 }

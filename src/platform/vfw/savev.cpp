@@ -397,7 +397,14 @@ HRESULT AVISaveStreams(const std::string& file, const SaveProgress& progress, in
     if (HeldElsewhere(file)) return AVIERR_FILEOPEN;
     const std::string temp = TemporaryBeside(file);
     if (temp.empty()) return AVIERR_FILEOPEN;
-    hr = saver->Write(temp);
+    try {
+        hr = saver->Write(temp);
+    } catch (...) {
+        // A progress callback that raised: nothing of the save stays.
+        saver.reset();
+        ::unlink(temp.c_str());
+        throw;
+    }
     saver.reset(); // releases the file, which completes it
     if (hr == AVIERR_OK && std::rename(temp.c_str(), file.c_str()) != 0) hr = AVIERR_FILEWRITE;
     if (hr != AVIERR_OK) ::unlink(temp.c_str());
