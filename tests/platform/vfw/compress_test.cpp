@@ -159,8 +159,18 @@ TEST_F(CompressTest, AudioKeepsItsOwnFormatAndAsksTheConverterForAnother) {
     ASSERT_EQ(AVIMakeCompressedStream(&c, a, &o, nullptr), AVIERR_OK);
     EXPECT_EQ(c, a); // the stream itself, with a reference
     AVIStreamRelease(c);
+    // Another PCM format: a converter stream in that format.
     WAVEFORMATEX other = PcmFormat(2, 22050, 16);
     o.lpFormat = &other;
+    ASSERT_EQ(AVIMakeCompressedStream(&c, a, &o, nullptr), AVIERR_OK);
+    ASSERT_NE(c, a);
+    EXPECT_EQ(FormatOf(c).size(), sizeof other);
+    EXPECT_EQ(std::memcmp(FormatOf(c).data(), &other, 16), 0);
+    AVIStreamRelease(c);
+    // A format only the compression manager makes: none here.
+    WAVEFORMATEX adpcm = PcmFormat(1, 8000, 4);
+    adpcm.wFormatTag = WAVE_FORMAT_ADPCM;
+    o.lpFormat = &adpcm;
     EXPECT_EQ(AVIMakeCompressedStream(&c, a, &o, nullptr), AVIERR_NOCOMPRESSOR);
     EXPECT_EQ(c, nullptr);
     AVIStreamRelease(a);

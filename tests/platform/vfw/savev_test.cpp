@@ -128,7 +128,8 @@ TEST_F(SaveTest, ProgressRisesToAHundredAndAbortLeavesNothing) {
 TEST_F(SaveTest, FailuresLeaveNoFileAndAnOpenTargetIsRefused) {
     const std::string out = dir_.File("f.avi");
     // Audio in another format needs a converter there is none of.
-    WAVEFORMATEX other = PcmFormat(1, 11025, 8);
+    WAVEFORMATEX other = PcmFormat(1, 11025, 4);
+    other.wFormatTag = WAVE_FORMAT_ADPCM;
     AVICOMPRESSOPTIONS ao{};
     ao.fccType = streamtypeAUDIO;
     ao.lpFormat = &other;
