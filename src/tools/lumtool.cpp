@@ -10,7 +10,7 @@ namespace {
 
 // Every group of the tool, in the order the help lists them.
 std::vector<const CommandGroup*> Groups() {
-    return {&WaveCommands(), &AviAudioCommands(), &DeviceCommands()};
+    return {&WaveCommands(), &AviCommands(), &AviAudioCommands(), &DeviceCommands()};
 }
 
 std::string Synopsis(const CommandGroup& g, const Command& c) {

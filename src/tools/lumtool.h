@@ -43,6 +43,7 @@ struct CommandGroup {
 
 // The groups, one a file.
 const CommandGroup& WaveCommands();
+const CommandGroup& AviCommands();
 const CommandGroup& DeviceCommands();
 
 // `lum wave play` (play.cpp); exit status 130 when stopped by Ctrl-C.
