@@ -208,6 +208,40 @@ TEST_F(SaveInterop, DataRateIsHeldAsFfmpegHoldsIt) {
     EXPECT_GT(video_bytes(high), 1.5 * video_bytes(low));
 }
 
+// Quality 90 % is qscale 4: the size ffmpeg's -q:v 4 gives, for MJPEG and
+// MPEG-4.
+TEST_F(SaveInterop, QualityIsTheQscaleFfmpegUses) {
+    const std::string src = MediaFile(kMjpeg);
+    for (const auto& [codec, args] :
+         {std::pair<std::string, std::string>{"mjpeg", "-c:v mjpeg -pix_fmt yuvj420p"},
+          {"xvid", "-c:v mpeg4 -vtag XVID -g 12 -bf 0"}}) {
+        SCOPED_TRACE(codec);
+        const std::string ours = dir_.File(codec + ".avi"), theirs = dir_.File(codec + "-f.avi");
+        ASSERT_EQ(Lum({"avi", "save", src, ours, "--codec", codec, "--quality", "90", "--keyframes",
+                       "12"}),
+                  0);
+        ASSERT_EQ(test::Run("ffmpeg -v error -y -i " + test::Quote(src) + " -an " + args +
+                            " -q:v 4 " + test::Quote(theirs)),
+                  0);
+        const std::vector<QJsonObject> a = PacketsOf(Probe(ours), 0),
+                                       b = PacketsOf(Probe(theirs), 0);
+        ASSERT_EQ(a.size(), b.size());
+        double x = 0, y = 0;
+        for (std::size_t f = 0; f < a.size(); ++f) {
+            x += a[f]["size"].toString().toDouble();
+            y += b[f]["size"].toString().toDouble();
+        }
+        EXPECT_NEAR(x, y, y * 0.03);
+        // And the pictures are ffmpeg's, near enough.
+        const Bytes p = Decoded(ours, "-map 0:v -pix_fmt bgr24 -f rawvideo"),
+                    q = Decoded(theirs, "-map 0:v -pix_fmt bgr24 -f rawvideo");
+        ASSERT_EQ(p.size(), q.size());
+        ASSERT_EQ(p.size(), kFrameBytes * kFrames);
+        for (std::size_t f = 0; f < kFrames; f += 7)
+            EXPECT_GT(Psnr(&p[f * kFrameBytes], &q[f * kFrameBytes], kFrameBytes), 40) << f;
+    }
+}
+
 // Cutting frames 13 to 21: the frames ffmpeg's select keeps, and the audio
 // its atrim keeps around the same stretch of time.
 TEST_F(SaveInterop, CutsGiveTheFramesAndAudioFfmpegKeeps) {
@@ -256,6 +290,44 @@ TEST_F(SaveInterop, CutsGiveTheFramesAndAudioFfmpegKeeps) {
         tools::kExitFailure);
     EXPECT_NE(err.find("past the last frame"), std::string::npos) << err;
     EXPECT_FALSE(std::filesystem::exists(dir_.File("x.avi")));
+}
+
+// Pasting through the library's editable stream: frames 10-19 pasted before
+// the whole clip, then frames 40-49 cut, give what ffmpeg's trim and concat
+// give.
+TEST_F(SaveInterop, PastesAndCutsGiveTheFramesConcatGives) {
+    const std::string src = MediaFile(kMjpeg), out = dir_.File("paste.avi");
+    TLumAVIFile file;
+    file.SetFileName(src);
+    file.OpenFile();
+    TLumAVIStream* video = file.GetTypedStreams(stVideo, 0);
+    ASSERT_NE(video, nullptr);
+    auto* edit = new TLumAVIEditableStream();
+    edit->Load(video);
+    EXPECT_EQ(edit->Paste(0, video, 10, 10), 10);
+    edit->Cut(50, 10)->Release(); // source frames 40-49
+    ASSERT_EQ(edit->GetLength(), 50);
+    {
+        TLumAVICompressor compressor;
+        compressor.AddStream(edit);
+        compressor.GetOptions(0)->fccHandler = 0;
+        ASSERT_TRUE(compressor.SaveToFile(out));
+    }
+    edit->Release();
+    const std::string graph = "[0:v]trim=start_frame=10:end_frame=20,setpts=PTS-STARTPTS[a];"
+                              "[0:v]trim=end_frame=40,setpts=PTS-STARTPTS[b];"
+                              "[a][b]concat=n=2:v=1:a=0";
+    std::string text;
+    ASSERT_EQ(test::Run("ffmpeg -v error -i " + test::Quote(src) + " -filter_complex " +
+                            test::Quote(graph) + " -an -pix_fmt bgr24 -f framemd5 -",
+                        &text),
+              0);
+    std::vector<std::string> want;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty() && line[0] != '#') want.push_back(line.substr(line.rfind(',') + 2));
+    ASSERT_EQ(want.size(), 50u);
+    EXPECT_EQ(FrameMd5s(out), want);
 }
 
 TEST_F(SaveInterop, MemoryFilesListTheStreamsFfprobeLists) {

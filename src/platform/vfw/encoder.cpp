@@ -9,9 +9,11 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
+#include "platform/vfw/framecodec.h"
 #include "platform/vfw/riff.h"
 
 namespace lum::platform::vfw {
@@ -185,6 +187,8 @@ HRESULT Encoder::Send(AVFrame* frame, LONG pos, bool key) {
     if (frame) {
         frame->pts = pos;
         frame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        // A fixed quality is taken from each picture, as ffmpeg passes it.
+        if (ctx_->flags & AV_CODEC_FLAG_QSCALE) frame->quality = ctx_->global_quality;
         ++sent_;
     }
     int r = avcodec_send_frame(ctx_, frame);
@@ -282,10 +286,31 @@ PictureFeeder::PictureFeeder(PGETFRAME decoder, const DibLayout& layout, int pix
 
 PictureFeeder::~PictureFeeder() {
     Stop();
+    sws_freeContext(sws_);
     AVIStreamGetFrameClose(decoder_);
 }
 
 FramePtr PictureFeeder::Make(LONG pos) {
+    // A picture the source's decoder made in the encoder's own pixel
+    // format and size goes to the encoder as it is: no conversion through
+    // RGB and back. Decided at the first picture, for the whole stream.
+    if (native_ != Native::No) {
+        const AVFrame* f = AVIStreamGetFrameNative(decoder_, pos);
+        if (f != nullptr && f->width == layout_.width && f->height == layout_.height) {
+            if (f->format == converter_.PixelFormat()) {
+                native_ = Native::Yes;
+                return FramePtr{av_frame_clone(f)};
+            }
+            // Another YUV layout for a YUV encoder: converted directly, as
+            // ffmpeg converts it.
+            if (FramePtr c = FromYuv(f)) {
+                native_ = Native::Yes;
+                return c;
+            }
+        }
+        // Otherwise this picture (and with a first one, every one) as a DIB.
+        if (native_ == Native::Unknown) native_ = Native::No;
+    }
     auto* dib = static_cast<const std::uint8_t*>(AVIStreamGetFrame(decoder_, pos));
     if (dib == nullptr) return nullptr;
     // The decoder gives the layout asked for; its header says where the
@@ -293,6 +318,30 @@ FramePtr PictureFeeder::Make(LONG pos) {
     const std::size_t header = GetLE32(dib);
     const std::size_t skip = header == 40 ? header_bytes_ : header;
     return converter_.Convert(dib + skip);
+}
+
+FramePtr PictureFeeder::FromYuv(const AVFrame* f) {
+    const int to = converter_.PixelFormat();
+    const AVPixFmtDescriptor* from = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
+    const AVPixFmtDescriptor* want = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(to));
+    constexpr auto kNotYuv = AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL;
+    if (from == nullptr || want == nullptr || (from->flags & kNotYuv) || (want->flags & kNotYuv) ||
+        from->nb_components < 3)
+        return nullptr;
+    sws_ = sws_getCachedContext(sws_, f->width, f->height, static_cast<AVPixelFormat>(f->format),
+                                f->width, f->height, static_cast<AVPixelFormat>(to), SWS_BICUBIC,
+                                nullptr, nullptr, nullptr);
+    if (sws_ == nullptr) return nullptr;
+    FramePtr out(av_frame_alloc());
+    if (!out) return nullptr;
+    out->format = to;
+    out->width = f->width;
+    out->height = f->height;
+    if (to == AV_PIX_FMT_YUVJ420P) out->color_range = AVCOL_RANGE_JPEG;
+    if (av_frame_get_buffer(out.get(), 0) < 0) return nullptr;
+    if (sws_scale(sws_, f->data, f->linesize, 0, f->height, out->data, out->linesize) != f->height)
+        return nullptr;
+    return out;
 }
 
 FramePtr PictureFeeder::Take(LONG pos) {

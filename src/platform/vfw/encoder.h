@@ -95,6 +95,7 @@ public:
 
     // Null when memory or the conversion fails.
     FramePtr Convert(const std::uint8_t* pixels);
+    int PixelFormat() const { return pix_; }
 
 private:
     DibLayout from_;
@@ -127,12 +128,16 @@ private:
         FramePtr frame;
     };
     FramePtr Make(LONG pos);
+    FramePtr FromYuv(const AVFrame* f);
     void Start(LONG pos);
     void Stop();
     void Run(LONG from);
     void Decode(LONG from);
 
     PGETFRAME decoder_;
+    enum class Native { Unknown, Yes, No };
+    Native native_ = Native::Unknown; // whether pictures skip the DIB
+    SwsContext* sws_ = nullptr;       // from the decoder's YUV layout
     DibLayout layout_;
     PictureConverter converter_;
     std::size_t header_bytes_;

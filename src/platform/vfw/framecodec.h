@@ -13,6 +13,8 @@
 #include "platform/vfw/timeline.h"
 #include "platform/vfw/vfw.h"
 
+struct AVFrame;
+
 namespace lum::platform::vfw {
 
 // What a codec knows of its stream, gathered once at open.
@@ -62,6 +64,11 @@ public:
     // The next Decode behaves as though Previous had been asked for last.
     virtual void Follow(LONG /*previous*/) {}
 
+    // The picture at Rel as the decoder made it, before any conversion:
+    // valid until the next call. Null for codecs that have none (the
+    // built-in one) or when there is no picture.
+    virtual const AVFrame* DecodeNative(LONG /*rel*/) { return nullptr; }
+
 protected:
     GetFrameStats stats_;
 };
@@ -70,5 +77,11 @@ protected:
 std::unique_ptr<FrameCodec> MakeBuiltinCodec(const StreamFacts& facts);
 // A libavcodec decoder, or null when none knows the stream's codec.
 std::unique_ptr<FrameCodec> MakeLavCodec(const StreamFacts& facts);
+
+// The picture at Pos of a frame decoder of AVIStreamGetFrameOpen as its
+// libavcodec decoder made it (see DecodeNative), for a caller that wants
+// it in the decoder's own pixel format; null when the decoder has no such
+// picture (then AVIStreamGetFrame gives it as a DIB).
+const AVFrame* AVIStreamGetFrameNative(PGETFRAME decoder, LONG pos);
 
 } // namespace lum::platform::vfw

@@ -218,6 +218,17 @@ public:
         return block;
     }
 
+    // The decoder's own picture; never while a walk is read ahead, whose
+    // pictures come as DIBs.
+    const AVFrame* GetNative(LONG pos) {
+        const std::int64_t rel64 = static_cast<std::int64_t>(pos) - facts_.start;
+        if (ahead_ || rel64 < 0 || rel64 >= facts_.length) return nullptr;
+        const auto rel = static_cast<LONG>(rel64);
+        step_ = last_ >= 0 ? rel - last_ : 0;
+        last_ = rel;
+        return codec_->DecodeNative(rel);
+    }
+
     GetFrameStats Stats() const override {
         GetFrameStats s = codec_->Stats();
         s.frames_decoded += twin_stats_.frames_decoded;
@@ -294,6 +305,11 @@ std::unique_ptr<FrameCodec> MakeBuiltinCodec(const StreamFacts& facts) {
     if (!ParseFormat(facts.format.data(), facts.format.size(), layout, &compression))
         return nullptr;
     return std::make_unique<BuiltinCodec>(facts, layout, compression);
+}
+
+const AVFrame* AVIStreamGetFrameNative(PGETFRAME decoder, LONG pos) {
+    auto* d = dynamic_cast<FrameDecoder*>(decoder);
+    return d ? d->GetNative(pos) : nullptr;
 }
 
 PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wanted) {

@@ -456,8 +456,20 @@ public:
     }
 
     bool Decode(LONG rel, DibLayout& out, std::uint8_t* pixels) override {
+        const AVFrame* f = Picture(rel);
+        if (f == nullptr) return false;
+        if (!Convert(f, out, pixels)) return false;
+        ++stats_.frames_converted;
+        return true;
+    }
+
+    const AVFrame* DecodeNative(LONG rel) override { return Picture(rel); }
+
+private:
+    // The decoded picture at position Rel.
+    AVFrame* Picture(LONG rel) {
         LONG sample = SampleOf(rel);
-        if (sample < 0) return false;
+        if (sample < 0) return nullptr;
         // Reading frame after frame (as a first request is taken to be)
         // keeps every picture the decoder gives; a walk in larger steps
         // decodes and keeps only what it needs.
@@ -486,13 +498,9 @@ public:
             }
             sample = facts_.PrevNonEmpty(sample - 1);
         }
-        if (f == nullptr) return false;
-        if (!Convert(f, out, pixels)) return false;
-        ++stats_.frames_converted;
-        return true;
+        return f;
     }
 
-private:
     // The sample that holds the frame at position Rel.
     LONG SampleOf(LONG rel) {
         if (order_) {
