@@ -17,7 +17,7 @@ CMAKE_ARGS += "-DCMAKE_C_FLAGS=$(TSAN_FLAGS)" "-DCMAKE_CXX_FLAGS=$(TSAN_FLAGS)" 
 	"-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread"
 endif
 
-.PHONY: all deps configure build test demo gui bench bench-chain bench-wave bench-adpcm fuzz fuzz-smoke package format clean bench-waveout bench-waveobject bench-adcvt
+.PHONY: all deps configure build test demo gui bench bench-chain bench-wave bench-adpcm fuzz fuzz-smoke package format clean bench-waveout bench-waveobject bench-adcvt bench-save
 
 all: build
 
@@ -107,6 +107,13 @@ bench-adcvt: deps
 	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target lum_bench_adcvt lum lumacm
 	bench/adcvt_play.sh $(BENCH_DIR)/bench/lum_bench_adcvt $(BENCH_DIR)/src/tools/lum $(BENCH_DIR)/bench-media
+
+# Saving a 1280x720 clip of 3000 frames with MJPEG and FFV1 against ffmpeg
+# (bench/save_vs_ffmpeg.sh, RUNS=n for more runs).
+bench-save: deps
+	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target lum
+	bench/save_vs_ffmpeg.sh $(BENCH_DIR)/src/tools/lum $(BENCH_DIR)/bench-media
 
 SAMPLE ?= samples/snapreel-sample.avi
 STILLS ?= stills
