@@ -66,6 +66,38 @@ TEST_F(CompressTest, LossyCompressorsKeepThePicturesClose) {
     }
 }
 
+// A compressed source whose decoder gives YUV pictures: they reach a YUV
+// encoder as they are (MJPEG to MJPEG) or converted directly (full-range
+// MJPEG to MPEG-4's limited range), and the pictures stay right, colours
+// and all; a lossless RGB encoder still gets them through RGB.
+TEST_F(CompressTest, CompressedSourcesCompressAgain) {
+    const std::string mjpeg = dir_.File("mjpeg.avi");
+    AVICOMPRESSOPTIONS first = Options("MJPG", 0, 9500);
+    AVICOMPRESSOPTIONS* po = &first;
+    ASSERT_EQ(AVISaveV(mjpeg, nullptr, nullptr, 1, &source_, &po), AVIERR_OK);
+    PAVISTREAM src = OpenStream(mjpeg);
+    ASSERT_NE(src, nullptr);
+    const std::vector<Bytes> want = DecodeAll(src);
+    ASSERT_EQ(want.size(), 23u);
+    for (const char* h : {"MJPG", "XVID", "FFV1"}) {
+        SCOPED_TRACE(h);
+        AVICOMPRESSOPTIONS o = Options(h, 5, 9500);
+        PAVISTREAM c = nullptr;
+        ASSERT_EQ(AVIMakeCompressedStream(&c, src, &o, nullptr), AVIERR_OK);
+        const std::vector<Bytes> got = DecodeAll(c);
+        ASSERT_EQ(got.size(), 23u);
+        for (std::size_t i : {0u, 4u, 5u, 13u, 22u}) {
+            ExpectPicture(got[i], kW, kH, static_cast<int>(i));
+            // Close to the source's own pictures: a range or colour-matrix
+            // mistake costs far more than this.
+            EXPECT_GT(Psnr(want[i], got[i]), std::string(h) == "FFV1" ? 45 : 33) << i;
+        }
+        EXPECT_EQ(KeyFrames(c).size(), std::string(h) == "XVID" ? 5u : 23u);
+        AVIStreamRelease(c);
+    }
+    AVIStreamRelease(src);
+}
+
 TEST_F(CompressTest, KeyFramesExactlyEveryN) {
     for (const char* h : {"XVID", "H264", "MSVC", "cvid"}) {
         if (!FindCompressor(Code(h))) continue;
