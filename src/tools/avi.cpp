@@ -80,6 +80,8 @@ int Save(TLumAVICompressor& compressor, const std::string& command, const std::s
 bool OpenInput(TLumAVIFile& file, const std::string& in, const std::string& command, ToolIo& io) {
     try {
         file.SetFileName(in);
+        // Others may read the file meanwhile, not change it.
+        file.SetShareMode(smRead);
         file.OpenFile();
     } catch (const Exception& e) {
         Fail(io, command, in, e.what());

@@ -299,6 +299,7 @@ TEST_F(SaveInterop, PastesAndCutsGiveTheFramesConcatGives) {
     const std::string src = MediaFile(kMjpeg), out = dir_.File("paste.avi");
     TLumAVIFile file;
     file.SetFileName(src);
+    file.SetShareMode(smRead);
     file.OpenFile();
     TLumAVIStream* video = file.GetTypedStreams(stVideo, 0);
     ASSERT_NE(video, nullptr);

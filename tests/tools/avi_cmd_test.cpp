@@ -89,6 +89,15 @@ TEST_F(AviCommandTest, CutRemovesTheFramesAndTheAudioOfTheirTime) {
     AVIStreamRelease(a);
 }
 
+// Saves of one file may run side by side: the input is shared for reading.
+TEST_F(AviCommandTest, InputReadByOthersMeanwhile) {
+    PAVIFILE reader = nullptr;
+    ASSERT_EQ(AVIFileOpen(&reader, src_, OF_READ | OF_SHARE_DENY_WRITE), AVIERR_OK);
+    const Outcome r = Lum({"avi", "save", src_, dir_.File("o.avi")});
+    EXPECT_EQ(r.status, kExitOk) << r.err;
+    AVIFileRelease(reader);
+}
+
 TEST_F(AviCommandTest, ProgressOnATerminalEndsAtAHundred) {
     const std::string out = dir_.File("p.avi");
     Outcome r = Lum({"avi", "save", src_, out, "--codec", "mjpeg"}, true);
