@@ -187,7 +187,8 @@ private:
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-extern "C" void OnInterrupt(int) {
+// Internal linkage: the still extraction has a handler of the same name.
+void OnInterrupt(int) {
     g_interrupted = 1;
 }
 
