@@ -109,14 +109,7 @@ int RunSave(const Args& args, ToolIo& io) {
         .Integer("--data-rate", data_rate, 1, 4000000,
                  "the data rate to hold, in kilobytes (1000 bytes) a second")
         .Integer("--interleave", interleave, 1, 100000, "interleave the streams every N frames");
-    switch (parser.Parse(args, io.out, io.err)) {
-    case ArgParser::Result::Help:
-        return kExitOk;
-    case ArgParser::Result::Error:
-        return kExitUsage;
-    case ArgParser::Result::Ok:
-        break;
-    }
+    if (const auto done = ParseCommand(parser, args, io)) return *done;
     const std::string name = codec.value_or("copy");
     const auto it = Codecs().find(name);
     if (it == Codecs().end()) {
@@ -184,14 +177,7 @@ int RunCut(const Args& args, ToolIo& io) {
         .Positional("OUT", out)
         .Integer("--start", start, 0, 0x7FFFFFFF, "the first frame to cut")
         .Integer("--length", length, 1, 0x7FFFFFFF, "how many frames to cut");
-    switch (parser.Parse(args, io.out, io.err)) {
-    case ArgParser::Result::Help:
-        return kExitOk;
-    case ArgParser::Result::Error:
-        return kExitUsage;
-    case ArgParser::Result::Ok:
-        break;
-    }
+    if (const auto done = ParseCommand(parser, args, io)) return *done;
     if (!start || !length) {
         io.err << "lum avi cut: --start and --length are required\n" << parser.UsageLine() << "\n";
         return kExitUsage;

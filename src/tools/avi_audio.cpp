@@ -121,14 +121,7 @@ int RunAudio(const Args& args, ToolIo& io) {
         .Positional("OUT", out)
         .Integer("--stream", streamIndex, 0, 99, "the audio stream, counted from 0 (default 0)")
         .Option("--format", names, formatName, "the wave file's format (default: the stream's)");
-    switch (parser.Parse(args, io.out, io.err)) {
-    case ArgParser::Result::Help:
-        return kExitOk;
-    case ArgParser::Result::Error:
-        return kExitUsage;
-    case ArgParser::Result::Ok:
-        break;
-    }
+    if (const auto done = ParseCommand(parser, args, io)) return *done;
     const TargetKind* kind = nullptr;
     if (formatName) {
         for (const TargetKind& k : kTargets)

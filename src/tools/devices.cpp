@@ -57,14 +57,7 @@ int RunDevices(const Args& args, ToolIo& io) {
                      "each plays. The mapper (id -1) plays on the first device that takes a "
                      "format. Set LUM_ALSA_DEVICE to choose ALSA's device 0.");
     parser.Flag("--json", json, "one JSON array");
-    switch (parser.Parse(args, io.out, io.err)) {
-    case ArgParser::Result::Help:
-        return kExitOk;
-    case ArgParser::Result::Error:
-        return kExitUsage;
-    case ArgParser::Result::Ok:
-        break;
-    }
+    if (const auto done = ParseCommand(parser, args, io)) return *done;
     NoteVirtualFallback(io);
     const UINT count = waveOutGetNumDevs();
     const UINT virt = waveOutVirtualDevice();

@@ -1,5 +1,7 @@
 #include "tools/lumtool.h"
 
+#include "tools/args.h"
+
 #include <algorithm>
 #include <optional>
 #include <ostream>
@@ -95,6 +97,18 @@ int RunLum(const Args& args, ToolIo& io) {
     io.err << "lum: unknown command \"" << first << "\"\n\n";
     Usage(io.err);
     return kExitUsage;
+}
+
+std::optional<int> ParseCommand(ArgParser& parser, const Args& args, ToolIo& io) {
+    switch (parser.Parse(args, io.out, io.err)) {
+    case ArgParser::Result::Help:
+        return kExitOk;
+    case ArgParser::Result::Error:
+        return kExitUsage;
+    case ArgParser::Result::Ok:
+        break;
+    }
+    return std::nullopt;
 }
 
 } // namespace lum::tools

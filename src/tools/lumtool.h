@@ -9,6 +9,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,11 @@ struct ToolIo {
 };
 
 using Args = std::vector<std::string>;
+
+class ArgParser;
+// Parses a command's arguments: the exit status when that ends the command
+// (its help was shown, or a usage error), nothing when the command goes on.
+std::optional<int> ParseCommand(ArgParser& parser, const Args& args, ToolIo& io);
 
 struct Command {
     const char* name;     // "" for a group's default command

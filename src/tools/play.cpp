@@ -246,14 +246,7 @@ int RunWavePlay(const Args& args, ToolIo& io) {
                 "where returned buffers are refilled (default window)")
         .Integer("--buffer-size", buffer_size, 32, 1 << 24, "bytes per buffer")
         .Integer("--buffers", buffers, 2, TLumWaveOut::kMaxBuffers, "buffers in the ring");
-    switch (parser.Parse(args, io.out, io.err)) {
-    case ArgParser::Result::Help:
-        return kExitOk;
-    case ArgParser::Result::Error:
-        return kExitUsage;
-    case ArgParser::Result::Ok:
-        break;
-    }
+    if (const auto done = ParseCommand(parser, args, io)) return *done;
 
     TLumCBMode mode = cmWindow;
     if (route == "callback")

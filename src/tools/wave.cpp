@@ -169,14 +169,7 @@ int RunInfo(const Args& args, ToolIo& io) {
                      "Describes a wave file: its format, data size and length, INFO items and "
                      "DISP chunks.");
     parser.Positional("FILE", path).Flag("--json", json, "one JSON object");
-    switch (parser.Parse(args, io.out, io.err)) {
-    case ArgParser::Result::Help:
-        return kExitOk;
-    case ArgParser::Result::Error:
-        return kExitUsage;
-    case ArgParser::Result::Ok:
-        break;
-    }
+    if (const auto done = ParseCommand(parser, args, io)) return *done;
     acmStartup();
     WaveFile wave;
     if (int r = wioReadFileInfo(wave.Block(), path.c_str(), kFormWAVE, WIO_DISKFILE))

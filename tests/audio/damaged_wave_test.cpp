@@ -41,6 +41,21 @@ Bytes Info(const Bytes& items, std::int64_t size = -1) {
     return Form("LIST", "INFO", items, size);
 }
 
+// MP3 in a wave file as ffmpeg writes it, with the byte rate Avg.
+Fmt Mp3(std::uint32_t avg) {
+    Fmt f;
+    f.tag = 0x55;
+    f.channels = 2;
+    f.rate = 44100;
+    f.avg = avg;
+    f.align = 1152; // samples, not bytes, per frame
+    f.bits = 0;
+    f.extended = true;
+    f.cbSize = 12;
+    f.extra = Bytes(12, 1);
+    return f;
+}
+
 std::vector<Damaged> Table() {
     const Bytes d100 = Ramp(100, 1);
     const Bytes d101 = Ramp(101, 1);
@@ -54,16 +69,7 @@ std::vector<Damaged> Table() {
     adpcm.extended = true;
     adpcm.cbSize = 0xFFFF; // but only two extra bytes follow
     adpcm.extra = {0xF4, 0x01};
-    Fmt mp3;
-    mp3.tag = 0x55;
-    mp3.channels = 2;
-    mp3.rate = 44100;
-    mp3.avg = 16000;
-    mp3.align = 1152; // what ffmpeg writes: samples, not bytes, per frame
-    mp3.bits = 0;
-    mp3.extended = true;
-    mp3.cbSize = 12;
-    mp3.extra = Bytes(12, 1);
+    const Fmt mp3 = Mp3(16000);
     const Bytes body8 = k8.Body();
     const Bytes fmt8 = Chunk("fmt ", body8);
     const Bytes fmt16 = Chunk("fmt ", k16.Body());
@@ -193,16 +199,7 @@ TEST(DamagedWaveDetails, RepairedFormatsAndClampedExtraBytes) {
     // A compressed format whose writer left the byte rate at 0 (ffmpeg's
     // MP3 in a wave file) takes it from the fact chunk's sample count: one
     // second in 16000 bytes. Without a count there is nothing to go by.
-    Fmt mp3;
-    mp3.tag = 0x55;
-    mp3.channels = 2;
-    mp3.rate = 44100;
-    mp3.avg = 0;
-    mp3.align = 1152;
-    mp3.bits = 0;
-    mp3.extended = true;
-    mp3.cbSize = 12;
-    mp3.extra = Bytes(12, 1);
+    const Fmt mp3 = Mp3(0);
     MemWave counted(
         Riff(Cat({Chunk("fmt ", mp3.Body()), Fact(44100), Chunk("data", Ramp(16000))})));
     ASSERT_EQ(counted.Result(), WIOERR_NOERROR);
