@@ -6,7 +6,8 @@ CMAKE_ARGS ?=
 
 ifeq ($(SANITIZE),1)
 BUILD_DIR := build-asan
-CMAKE_ARGS += -DLUM_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+# Line tables are all the sanitizers' stack traces need.
+CMAKE_ARGS += -DLUM_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_C_FLAGS_DEBUG=-g1
 endif
 
 # ThreadSanitizer: `make test SANITIZE=thread` builds into build-tsan.

@@ -15,6 +15,12 @@ function(lum_target_settings target)
     endif()
 endfunction()
 
+# Test programs' own code is thin glue around the library; optimising it
+# costs build time (gtest's macros are heavy to optimise) and buys nothing.
+function(lum_test_settings target)
+    target_compile_options(${target} PRIVATE -O0)
+endfunction()
+
 # lum_add_library(<target> SOURCES ... [DEPENDS ...] [PRIVATE_DEPENDS ...])
 # One static library a folder; headers are included as "folder/header.h"
 # relative to src/.
@@ -60,6 +66,7 @@ function(lum_add_unit_tests target)
     endif()
     target_include_directories(${exe} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     lum_target_settings(${exe})
+    lum_test_settings(${exe})
     set(env
         "QT_QPA_PLATFORM=offscreen"
         "LUM_REGISTRY=${PROJECT_BINARY_DIR}/test-registry/${exe}.db"
