@@ -8,7 +8,7 @@ PACKAGES="
 build-essential
 cmake
 ninja-build
-mold
+lld
 pkg-config
 libgtest-dev
 libgmock-dev
