@@ -132,7 +132,12 @@ TEST_P(WaveFileLoop, ALoopCountOfZeroLoopsUntilStopped) {
     std::atomic<int> loops{0};
     out_->OnLooping = [&](TLumDSPComponent*) { ++loops; };
     out_->Start();
-    ASSERT_TRUE(PumpUntil([&] { return loops.load() >= 5; }));
+    // Loops are counted as buffers are queued; the device plays them later
+    // (stereo 16-bit: 4 bytes a sample), so wait for five waves played.
+    ASSERT_TRUE(PumpUntil([&] {
+        return loops.load() >= 5 &&
+               out_->GetSamplePosition() * 4 >= static_cast<std::int64_t>(5 * data_.size());
+    }));
     EXPECT_TRUE(out_->IsPlaying());
     out_->Stop();
     const Bytes played = Captured();
