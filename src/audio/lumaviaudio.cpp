@@ -348,26 +348,32 @@ void TLumAVIAudioWorker::WriteData(const void* data, LONG size) {
         std::memcpy(FSrcBuffer + FBytesRemaining, p, take);
         p += take;
         left -= take;
-        FHeader.cbSrcLength = static_cast<DWORD>(FBytesRemaining + take);
-        FHeader.cbSrcLengthUsed = 0;
-        FHeader.cbDstLength = static_cast<DWORD>(FDstSize);
-        FHeader.cbDstLengthUsed = 0;
-        FHeader.fdwStatus &= ~acm::ACMSTREAMHEADER_STATUSF_DONE;
-        // The converter is synchronous: the header is done when the call
-        // returns, so there is nothing to wait for.
-        if (acmStreamConvert(FStream, &FHeader, acm::ACM_STREAMCONVERTF_BLOCKALIGN) !=
-                acm::MMSYSERR_NOERROR ||
-            !(FHeader.fdwStatus & acm::ACMSTREAMHEADER_STATUSF_DONE))
+        if (!ConvertHeld(FBytesRemaining + take, acm::ACM_STREAMCONVERTF_BLOCKALIGN))
             throw ELumAVIError("Can't convert audio compressor");
-        const std::size_t used =
-            std::min<std::size_t>(FHeader.cbSrcLengthUsed, FHeader.cbSrcLength);
-        FBytesRemaining = FHeader.cbSrcLength - used;
-        std::memmove(FSrcBuffer, FSrcBuffer + used, FBytesRemaining);
-        const std::size_t out = std::min<std::size_t>(FHeader.cbDstLengthUsed, FDstSize);
-        const LONG n = static_cast<LONG>(out / static_cast<std::size_t>(ss));
-        if (n > 0) WriteRawSamples(FPosition, FDstBuffer, n);
-        FPosition += n;
     }
+}
+
+// Converts the first Bytes of the source buffer with Flags, keeps what the
+// codec did not take at the buffer's front and writes what it gave. The
+// converter is synchronous: the header is done when the call returns, so
+// there is nothing to wait for.
+bool TLumAVIAudioWorker::ConvertHeld(std::size_t bytes, DWORD flags) {
+    FHeader.cbSrcLength = static_cast<DWORD>(bytes);
+    FHeader.cbSrcLengthUsed = 0;
+    FHeader.cbDstLength = static_cast<DWORD>(FDstSize);
+    FHeader.cbDstLengthUsed = 0;
+    FHeader.fdwStatus &= ~acm::ACMSTREAMHEADER_STATUSF_DONE;
+    if (acmStreamConvert(FStream, &FHeader, flags) != acm::MMSYSERR_NOERROR ||
+        !(FHeader.fdwStatus & acm::ACMSTREAMHEADER_STATUSF_DONE))
+        return false;
+    const std::size_t used = std::min<std::size_t>(FHeader.cbSrcLengthUsed, FHeader.cbSrcLength);
+    FBytesRemaining = FHeader.cbSrcLength - used;
+    std::memmove(FSrcBuffer, FSrcBuffer + used, FBytesRemaining);
+    const std::size_t out = std::min<std::size_t>(FHeader.cbDstLengthUsed, FDstSize);
+    const LONG n = static_cast<LONG>(out / static_cast<std::size_t>(RawSampleSize()));
+    if (n > 0) WriteRawSamples(FPosition, FDstBuffer, n);
+    FPosition += n;
+    return true;
 }
 
 void TLumAVIAudioWorker::EndWriting() {
@@ -378,21 +384,7 @@ void TLumAVIAudioWorker::EndWriting() {
     // the end flag makes the codec write it as a last block filled out with
     // silence, so the stream keeps every sample it was given.
     try {
-        if (FBytesRemaining > 0) {
-            FHeader.cbSrcLength = static_cast<DWORD>(FBytesRemaining);
-            FHeader.cbSrcLengthUsed = 0;
-            FHeader.cbDstLength = static_cast<DWORD>(FDstSize);
-            FHeader.cbDstLengthUsed = 0;
-            FHeader.fdwStatus &= ~acm::ACMSTREAMHEADER_STATUSF_DONE;
-            if (acmStreamConvert(FStream, &FHeader, acm::ACM_STREAMCONVERTF_END) ==
-                    acm::MMSYSERR_NOERROR &&
-                (FHeader.fdwStatus & acm::ACMSTREAMHEADER_STATUSF_DONE)) {
-                const std::size_t out = std::min<std::size_t>(FHeader.cbDstLengthUsed, FDstSize);
-                const LONG n = static_cast<LONG>(out / static_cast<std::size_t>(RawSampleSize()));
-                if (n > 0) WriteRawSamples(FPosition, FDstBuffer, n);
-                FPosition += n;
-            }
-        }
+        if (FBytesRemaining > 0) ConvertHeld(FBytesRemaining, acm::ACM_STREAMCONVERTF_END);
     } catch (...) {
         FreeConversion();
         throw;

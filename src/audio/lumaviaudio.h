@@ -82,6 +82,7 @@ public:
     std::size_t GetSourceCapacity() const { return FSrcSize; }
 
 private:
+    bool ConvertHeld(std::size_t bytes, DWORD flags);
     LONG ReadWhole(void* buffer, LONG size, LONG max_samples);
     void FreeConversion();
     bool FillConverted();

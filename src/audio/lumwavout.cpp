@@ -944,8 +944,9 @@ void TLumWaveOut::Stop() {
     }
 }
 
-void TLumWaveOut::FinishStop() {
-    stop_pending_ = false;
+// Drops the playing state and the meter, and waits (briefly) for the device
+// to hand back what it holds.
+void TLumWaveOut::LeavePlaying() {
     state_ &= ~(kPlaying | kPaused);
     if (meter_on_) {
         DoneDSPMeter();
@@ -957,6 +958,11 @@ void TLumWaveOut::FinishStop() {
             return at_device_ <= 0;
         },
         500, 10);
+}
+
+void TLumWaveOut::FinishStop() {
+    stop_pending_ = false;
+    LeavePlaying();
     // Notifications still on their way are of no use now.
     platform::RemoveMessages(window_, kBufferDone, kStopRequest);
     TLumCustomSoundComponent::Stopped();
@@ -997,17 +1003,7 @@ void TLumWaveOut::StopQuietly() {
             resetting_ = true;
         }
         waveOutReset(device_);
-        state_ &= ~(kPlaying | kPaused);
-        if (meter_on_) {
-            DoneDSPMeter();
-            meter_on_ = false;
-        }
-        WaitFor(
-            [this] {
-                std::lock_guard lock(lock_);
-                return at_device_ <= 0;
-            },
-            500, 10);
+        LeavePlaying();
         if (TLumDSPComponent::IsStarted()) TLumCustomSoundComponent::Stopped();
         for (auto& h : headers_) {
             if (h == nullptr || (HeaderFlags(&h->Hdr) & platform::WHDR_INQUEUE)) continue;

@@ -186,6 +186,7 @@ private:
 
     void DoOpen();
     void DoStart();
+    void LeavePlaying();
     void FinishStop();
     void CloseQuietly();
     void StopQuietly();
