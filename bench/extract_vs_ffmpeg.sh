@@ -143,8 +143,20 @@ for entry in "${inputs[@]}"; do
     if [[ $target == avi ]]; then
         verdict="compared with the same stream in AVI below"
     elif [[ $target != - ]]; then
-        verdict=$(awk -v r="$ratio" -v t="$target" -v om="$om" -v tm="$tm" 'BEGIN {
-            printf "<= %s: %s; memory %s", t, (r <= t) ? "met" : "NOT met", (om <= tm) ? "met" : "NOT met" }')
+        # When a target is missed, say why from what was measured: either our
+        # CPU time alone, spread over every core, cannot reach it (the decode
+        # work is too much), or it could and the cores were not kept busy.
+        verdict=$(awk -v r="$ratio" -v t="$target" -v om="$om" -v tm="$tm" -v ot="$ot" -v tt="$tt" \
+            -v oc="$oc" -v tc="$tc" -v n="$(nproc)" 'BEGIN {
+            printf "<= %s: %s; memory %s", t, (r <= t) ? "met" : "NOT met", (om <= tm) ? "met" : "NOT met"
+            if (r > t && tt > 0 && ot > 0) {
+                floor = oc / n / tt
+                if (floor > t)
+                    printf " (why: our CPU time %.1f s on %d cores allows a ratio of %.3f at best: too much decoding)", oc, n, floor
+                else
+                    printf " (why: our CPU time allows %.3f, but we kept %.2f cores busy, ffmpeg %.2f: too little parallelism or waiting)", floor, oc / ot, tc / tt
+            }
+            if (om > tm) printf " (memory: %d kB against %d kB, %+.0f%%)", om, tm, 100 * (om - tm) / tm }')
     fi
     printf '%-10s %10.3f %10.3f %9.3f %9.3f %7.3f %11d %11d %6d %6d %6d  %s\n' "$name" "$ot" "$tt" \
         "$oc" "$tc" "$ratio" "$om" "$tm" "$stills" "$same" "$bmps" "$verdict"

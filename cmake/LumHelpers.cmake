@@ -39,8 +39,8 @@ function(lum_add_library target)
 endfunction()
 
 # lum_add_unit_tests(<target> [DIR <tests folder>] [LIBS ...] [QT] [ENVIRONMENT ...])
-# Builds every *_test.cpp of the folder into <target>_tests and registers each
-# test case with CTest. QT gives the executable a main that makes a
+# Builds every *_test.cpp of the folder into <target>_tests and registers it
+# with CTest (see lum_register_tests). QT gives the executable a main that makes a
 # QApplication on the offscreen platform.
 function(lum_add_unit_tests target)
     if(NOT LUM_BUILD_TESTS)
@@ -79,17 +79,45 @@ function(lum_add_unit_tests target)
                         "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
                         "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
     endif()
+    lum_register_tests(${exe} ENVIRONMENT ${env})
+endfunction()
+
+option(LUM_TEST_EACH_CASE "Register every test case with CTest, not whole programs" OFF)
+
+# lum_register_tests(<gtest program> [LABELS ...] [ENVIRONMENT ...])
+# A program runs its cases in one process, split in two gtest shards so both
+# cores stay busy: starting a process (Qt, libavcodec, the sanitizers' leak
+# check) costs more than most cases, and a process a case took most of the
+# suite's time. -DLUM_TEST_EACH_CASE=ON registers every case instead, for
+# `ctest -R Case`.
+function(lum_register_tests exe)
+    cmake_parse_arguments(ARG "" "" "LABELS;ENVIRONMENT" ${ARGN})
+    if(NOT LUM_TEST_EACH_CASE)
+        foreach(shard 0 1)
+            add_test(NAME ${exe}/${shard} COMMAND ${exe}
+                     WORKING_DIRECTORY ${PROJECT_BINARY_DIR})
+            set_tests_properties(${exe}/${shard} PROPERTIES TIMEOUT 1500
+                ENVIRONMENT "${ARG_ENVIRONMENT};GTEST_TOTAL_SHARDS=2;GTEST_SHARD_INDEX=${shard}")
+            if(ARG_LABELS)
+                set_tests_properties(${exe}/${shard} PROPERTIES LABELS "${ARG_LABELS}")
+            endif()
+        endforeach()
+        return()
+    endif()
     gtest_discover_tests(${exe}
         DISCOVERY_MODE PRE_TEST
         WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
-        PROPERTIES TIMEOUT 300)
+        PROPERTIES TIMEOUT 600)
     # Discovery passes its properties on as one flat list, which splits a
-    # list value into separate arguments; so the environment is set by a
-    # script CTest reads after the discovered tests, where it stays whole.
-    set(env_script ${CMAKE_CURRENT_BINARY_DIR}/${exe}_environment.cmake)
-    file(WRITE ${env_script}
-        "if(${exe}_TESTS)\n"
-        "    set_tests_properties(\${${exe}_TESTS} PROPERTIES ENVIRONMENT [==[${env}]==])\n"
-        "endif()\n")
-    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${env_script})
+    # list value into separate arguments; so the environment and labels are
+    # set by a script CTest reads after the discovered tests.
+    set(script ${CMAKE_CURRENT_BINARY_DIR}/${exe}_properties.cmake)
+    set(text "if(${exe}_TESTS)\n"
+             "    set_tests_properties(\${${exe}_TESTS} PROPERTIES ENVIRONMENT [==[${ARG_ENVIRONMENT}]==])\n")
+    if(ARG_LABELS)
+        string(APPEND text
+             "    set_tests_properties(\${${exe}_TESTS} PROPERTIES LABELS [==[${ARG_LABELS}]==])\n")
+    endif()
+    file(WRITE ${script} ${text} "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
 endfunction()
