@@ -238,11 +238,11 @@ bool TLumACM::ChooseFilter(const acm::WAVEFILTER* filter, const std::string& tit
     return true;
 }
 
-bool TLumACM::QueryConvert(const TWaveFormatEx* fmt, const acm::WAVEFILTER*) {
+bool TLumACM::QueryConvert(const TWaveFormatEx* fmt, const acm::WAVEFILTER* filter) {
     if (!present_ || source_ == nullptr) return false;
     const TWaveFormatEx* from = source_->GetWave()->GetPWaveFormat();
     if (from == nullptr) return false;
-    return acmQueryConvert(from, fmt != nullptr ? fmt : from, false);
+    return acmQueryConvert(from, fmt != nullptr ? fmt : from, false, filter);
 }
 
 bool TLumACM::ProcessFile(const std::string& name, const TWaveFormatEx* fmt,
@@ -290,7 +290,7 @@ bool TLumACM::ProcessFile(const std::string& name, const TWaveFormatEx* fmt,
         // rate below the block size would otherwise convert nothing).
         const std::int32_t block = std::max<std::int32_t>(
             from->nAvgBytesPerSec - from->nAvgBytesPerSec % from->nBlockAlign, from->nBlockAlign);
-        run.conv = acmBeginConvert(from, to, nullptr, false, block);
+        run.conv = acmBeginConvert(from, to, nullptr, false, block, filter);
         if (run.conv == nullptr || run.conv->SourceBlockSize <= 0) throw ELumACMError(unable);
 
         const std::int64_t total = run.source->DataBytes;

@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -97,6 +98,7 @@ std::string Probe(const std::string& file, const std::string& entries) {
 struct Decoded {
     double seconds = 0;
     double frequency = 0;
+    int peak = 0;
 };
 
 // ffmpeg's decode of File as 16-bit mono at its own rate: its length and
@@ -119,6 +121,8 @@ Decoded Decode(const std::string& file, int rate) {
             ++rises;
         }
     Decoded d;
+    for (std::int16_t v : s)
+        d.peak = std::max(d.peak, std::abs(int{v}));
     d.seconds = static_cast<double>(s.size()) / rate;
     if (rises > 1) d.frequency = (rises - 1) * static_cast<double>(rate) / (last - first);
     return d;
@@ -213,6 +217,18 @@ TEST_F(ACMWindow, ConvertFileWritesTheChosenFormat) {
     fs::remove(out_);
     EXPECT_FALSE(WithDialog([&] { return acm_->ConvertFile(out_); }, Cancel, seen));
     EXPECT_FALSE(fs::exists(out_));
+}
+
+TEST_F(ACMWindow, FilterFileAppliesTheChosenFilter) {
+    Seen seen;
+    ASSERT_TRUE(
+        WithDialog([&] { return acm_->FilterFile(out_); }, Pick("Volume", "Volume 50%"), seen));
+    EXPECT_EQ(Probe(out_, "codec_name,sample_rate,channels"), "pcm_s16le,22050,2");
+    const Decoded before = Decode(source_, 22050), after = Decode(out_, 22050);
+    EXPECT_NEAR(after.seconds, 1.0, 1e-6);
+    EXPECT_NEAR(after.frequency, 500, 5);
+    ASSERT_GT(before.peak, 1000);
+    EXPECT_NEAR(after.peak, before.peak / 2, 2);
 }
 
 TEST_F(ACMWindow, CreateFileMakesAnEmptyFileOfTheChosenFormat) {

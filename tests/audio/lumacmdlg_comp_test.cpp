@@ -184,6 +184,45 @@ TEST_F(ACMComponent, MemoryWaveConvertsFromItsImage) {
     GlobalFreeMem(gsm);
 }
 
+// The 16-bit samples of a wave file.
+std::vector<std::int16_t> Samples(const std::string& path) {
+    PWAVEIOCB cb = nullptr;
+    std::vector<std::int16_t> out;
+    if (wioReadFileInfo(cb, path.c_str(), kFormWAVE, WIO_DISKFILE) != WIOERR_NOERROR) return out;
+    if (wioWaveOpen(cb) == WIOERR_NOERROR) {
+        out.resize(static_cast<std::size_t>(cb->DataBytes) / 2);
+        const std::int32_t n =
+            wioWaveReadData(cb, out.data(), static_cast<std::int32_t>(out.size() * 2));
+        out.resize(n > 0 ? static_cast<std::size_t>(n) / 2 : 0);
+        wioWaveClose(cb);
+    }
+    wioFreeFileInfo(cb);
+    return out;
+}
+
+TEST_F(ACMComponent, ProcessFileAppliesTheFilter) {
+    acm::VOLUMEWAVEFILTER half{};
+    half.wfltr.cbStruct = sizeof half;
+    half.wfltr.dwFilterTag = acm::WAVE_FILTER_VOLUME;
+    half.dwVolume = 0x8000;
+    ASSERT_TRUE(acm_.QueryConvert(nullptr, &half.wfltr));
+    const std::string out = dir_.File("out.wav");
+    ASSERT_TRUE(acm_.ProcessFile(out, nullptr, &half.wfltr));
+    const std::vector<std::int16_t> before = Samples(in_), after = Samples(out);
+    ASSERT_EQ(after.size(), before.size());
+    ASSERT_EQ(before.size(), 22050u * 2);
+    int off = 0;
+    for (std::size_t i = 0; i < before.size(); ++i)
+        off += std::abs(after[i] - before[i] / 2) > 1;
+    EXPECT_EQ(off, 0);
+    // A filter reaches no other format.
+    TWaveFormatEx mono{};
+    pcmBuildWaveHeader(&mono, 16, 1, 22050);
+    EXPECT_FALSE(acm_.QueryConvert(&mono, &half.wfltr));
+    EXPECT_THROW(acm_.ProcessFile(out, &mono, &half.wfltr), ELumACMError);
+    EXPECT_EQ(Samples(out).size(), before.size());
+}
+
 TEST_F(ACMComponent, ChooseDialogsWithoutADisplayFailWithTheirCode) {
     // No QApplication here: the module cannot show its dialog and says
     // "not supported" (8), which is neither a choice nor a cancel.
