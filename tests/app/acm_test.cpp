@@ -239,15 +239,16 @@ TEST_F(ACMWindow, CreateFileMakesAnEmptyFileOfTheChosenFormat) {
     ASSERT_TRUE(wave->IsWriting());
     EXPECT_EQ(wave->GetFormatTag(), 0x11);
     // Four blocks of silence (zero headers and codes) written into it.
-    const TWaveFormatEx* f = wave->GetPWaveFormat();
-    const std::vector<std::uint8_t> blocks(4u * f->nBlockAlign, 0);
+    // The format goes with the block that closing the file frees.
+    const int align = wave->GetPWaveFormat()->nBlockAlign;
+    const std::vector<std::uint8_t> blocks(4u * static_cast<unsigned>(align), 0);
     ASSERT_EQ(wave->WriteDataBytes(blocks.data(), static_cast<std::int32_t>(blocks.size())),
               static_cast<std::int32_t>(blocks.size()));
     wave->CloseFile();
     EXPECT_EQ(Probe(out_, "codec_name,sample_rate,channels"), "adpcm_ima_wav,22050,1");
     // The samples per block of the header: (align - 4) * 2 + 1.
     const Decoded d = Decode(out_, 22050);
-    EXPECT_NEAR(d.seconds, 4.0 * ((f->nBlockAlign - 4) * 2 + 1) / 22050, 1e-6);
+    EXPECT_NEAR(d.seconds, 4.0 * ((align - 4) * 2 + 1) / 22050, 1e-6);
 }
 
 TEST_F(ACMWindow, ManagerMessagesShowInTheWindowsMessageBox) {
