@@ -18,7 +18,7 @@ CMAKE_ARGS += "-DCMAKE_C_FLAGS=$(TSAN_FLAGS)" "-DCMAKE_CXX_FLAGS=$(TSAN_FLAGS)" 
 	"-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread"
 endif
 
-.PHONY: all deps configure build test demo gui bench bench-chain bench-wave bench-adpcm fuzz fuzz-smoke package format clean bench-waveout bench-waveobject bench-adcvt bench-save
+.PHONY: all deps configure build test demo gui bench bench-chain bench-wave bench-adpcm fuzz fuzz-smoke package format clean bench-waveout bench-waveobject bench-adcvt bench-save bench-convert
 
 all: build
 
@@ -103,11 +103,19 @@ bench-waveobject: deps
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target lum_bench_waveobject
 	bench/waveobject_vs_ffmpeg.sh $(BENCH_DIR)/bench/lum_bench_waveobject $(BENCH_DIR)/bench-media
 
-# ADPCM decoding in the sound chain while a 10-minute file plays.
+# ADPCM decoding in the sound chain while a 10-minute file plays: the chain
+# alone, and lum wave play's load meter and /usr/bin/time against PCM.
 bench-adcvt: deps
 	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target lum_bench_adcvt lum lumacm
 	bench/adcvt_play.sh $(BENCH_DIR)/bench/lum_bench_adcvt $(BENCH_DIR)/src/tools/lum $(BENCH_DIR)/bench-media
+
+# Converting a one-hour WAV to IMA ADPCM with lum wave convert against ffmpeg
+# (bench/convert_vs_ffmpeg.sh, RUNS=n for more runs).
+bench-convert: deps
+	cmake -S . -B $(BENCH_DIR) -G $(GENERATOR) -DLUM_BUILD_BENCH=ON -DLUM_BUILD_TESTS=OFF
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target lum lumacm
+	bench/convert_vs_ffmpeg.sh $(BENCH_DIR)/src/tools/lum $(BENCH_DIR)/bench-media
 
 # Saving a 1280x720 clip of 3000 frames with MJPEG and FFV1 against ffmpeg
 # (bench/save_vs_ffmpeg.sh, RUNS=n for more runs).

@@ -54,8 +54,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: not an ADPCM file the converter decodes\n", argv[1]);
         return 2;
     }
-    const double seconds =
-        static_cast<double>(cb->SampleCount) / static_cast<double>(cb->Format.nSamplesPerSec);
+    // The playing time comes from the samples decoded: the sample count of a
+    // file follows its byte rate field, which ffmpeg's MS ADPCM files set
+    // well below the real rate.
+    double seconds = 0;
     double cpu = 0;
     std::int64_t bytes = 0;
     {
@@ -76,6 +78,7 @@ int main(int argc, char** argv) {
             bytes += hdr.dwBytesRecorded;
         }
         cpu = CpuSeconds() - start;
+        seconds = static_cast<double>(bytes) / static_cast<double>(out->nAvgBytesPerSec);
         conv.Stopped();
         conv.Closed();
     }

@@ -10,6 +10,7 @@
 #include "app/formloader.h"
 #include "app/mainform.h"
 #include "audio/lumacm.h"
+#include "audio/lumacmdlg_comp.h"
 #include "controls/lumobj_cursors.h"
 #include "platform/base/resources.h"
 #include "platform/ui/uiservice.h"
@@ -59,6 +60,12 @@ void InitApplication() {
     // The compression manager is loaded once for the program's life; the
     // program runs without it, with compressed audio unavailable.
     acmStartup();
+    // The manager component says why compressed audio is missing in a box
+    // of the window, not on a console the user does not see.
+    TLumACM::ShowMessage = [](const std::string& text) {
+        platform::ui::MessageBox(text, platform::ui::ApplicationTitle(),
+                                 platform::ui::MB_OK | platform::ui::MB_ICONINFORMATION);
+    };
     // The program's icon 3001 for every window.
     const auto icon = platform::FindResource("ICON", 3001);
     QPixmap pixmap;

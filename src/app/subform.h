@@ -25,7 +25,9 @@ namespace lum::app {
 class TMainForm;
 
 // Start-up of the application object: its title "SNAPREEL" (the caption of
-// the error box) and the library's cursors. Needs a QApplication.
+// the error box), the library's cursors, the compression manager, and a
+// message box for what the manager component has to say. Needs a
+// QApplication.
 void InitApplication();
 
 class TSubForm : public QWidget {

@@ -38,6 +38,7 @@ std::vector<std::uint8_t> CopyOf(const TWaveFormatEx* f) {
 
 // The pieces of a conversion, released on every path.
 struct Run {
+    std::vector<std::uint8_t> image; // a memory source's image, read in place
     PWAVEIOCB source = nullptr;
     PWAVEIOCB target = nullptr;
     PACMConvert conv = nullptr;
@@ -131,6 +132,10 @@ void TLumACM::Notification(TComponent* component, TOperation operation) {
 
 const TWaveFormatEx* TLumACM::GetFormat() const {
     return format_.empty() ? nullptr : reinterpret_cast<const TWaveFormatEx*>(format_.data());
+}
+
+const acm::WAVEFILTER* TLumACM::GetFilter() const {
+    return filter_.empty() ? nullptr : reinterpret_cast<const acm::WAVEFILTER*>(filter_.data());
 }
 
 bool TLumACM::EnumerateFormats(WORD tag) {
@@ -233,19 +238,20 @@ bool TLumACM::ChooseFilter(const acm::WAVEFILTER* filter, const std::string& tit
     return true;
 }
 
-bool TLumACM::QueryConvert(const TWaveFormatEx* fmt, const acm::WAVEFILTER*) {
+bool TLumACM::QueryConvert(const TWaveFormatEx* fmt, const acm::WAVEFILTER* filter) {
     if (!present_ || source_ == nullptr) return false;
     const TWaveFormatEx* from = source_->GetWave()->GetPWaveFormat();
     if (from == nullptr) return false;
-    return acmQueryConvert(from, fmt != nullptr ? fmt : from, false);
+    return acmQueryConvert(from, fmt != nullptr ? fmt : from, false, filter);
 }
 
 bool TLumACM::ProcessFile(const std::string& name, const TWaveFormatEx* fmt,
                           const acm::WAVEFILTER* filter) {
     if (!present_ || source_ == nullptr || name.empty()) return false;
     TLumWave* wave = source_->GetWave();
+    const bool memory = wave->IsMemoryWave();
     if (wave->GetPWaveFormat() == nullptr || wave->GetDataSize() <= 0 ||
-        wave->GetFileName().empty())
+        (memory ? wave->GetImage().empty() : wave->GetFileName().empty()))
         return false;
     if (!QueryConvert(fmt, filter))
         throw ELumACMError(Text(23, "This format is not valid for conversion"));
@@ -257,9 +263,18 @@ bool TLumACM::ProcessFile(const std::string& name, const TWaveFormatEx* fmt,
     bool cancel = false;
     {
         Run run;
-        if (wioReadFileInfo(run.source, wave->GetFileName().c_str(), kFormWAVE, WIO_DISKFILE) !=
-                WIOERR_NOERROR ||
-            wioWaveOpen(run.source) != WIOERR_NOERROR)
+        // A memory wave is read from its image; a copy, since a progress
+        // handler may load another into the wave.
+        int opened = WIOERR_NOERROR;
+        if (memory) {
+            run.image = wave->GetImage();
+            opened = wioBuildFileInfoFromMem(run.source, run.image.data(),
+                                             static_cast<std::int32_t>(run.image.size()));
+        } else {
+            opened =
+                wioReadFileInfo(run.source, wave->GetFileName().c_str(), kFormWAVE, WIO_DISKFILE);
+        }
+        if (opened != WIOERR_NOERROR || wioWaveOpen(run.source) != WIOERR_NOERROR)
             throw ELumACMError(unable);
         const TWaveFormatEx* from = &run.source->Format;
         if (from->nBlockAlign == 0) throw ELumACMError(unable);
@@ -275,7 +290,7 @@ bool TLumACM::ProcessFile(const std::string& name, const TWaveFormatEx* fmt,
         // rate below the block size would otherwise convert nothing).
         const std::int32_t block = std::max<std::int32_t>(
             from->nAvgBytesPerSec - from->nAvgBytesPerSec % from->nBlockAlign, from->nBlockAlign);
-        run.conv = acmBeginConvert(from, to, nullptr, false, block);
+        run.conv = acmBeginConvert(from, to, nullptr, false, block, filter);
         if (run.conv == nullptr || run.conv->SourceBlockSize <= 0) throw ELumACMError(unable);
 
         const std::int64_t total = run.source->DataBytes;

@@ -58,6 +58,8 @@ public:
 
     // The format buffer: the last suggestion or choice.
     const TWaveFormatEx* GetFormat() const;
+    // The filter buffer: the last choice.
+    const acm::WAVEFILTER* GetFilter() const;
 
     // Passes each format of Tag to OnFormatEnum; False when none could be
     // enumerated.
@@ -70,10 +72,10 @@ public:
     bool ChooseFilter(const acm::WAVEFILTER* filter, const std::string& title);
     // The Source's format converts to Fmt (the Source's own without one).
     bool QueryConvert(const TWaveFormatEx* fmt, const acm::WAVEFILTER* filter);
-    // Converts the Source's whole file into Name. False when there is
-    // nothing to do (no manager, source or name); raises ELumACMError when
-    // the conversion fails or is cancelled through the Source wave's
-    // OnProgress.
+    // Converts the Source's whole wave (a file, or a memory wave's image)
+    // into the file Name. False when there is nothing to do (no manager,
+    // source or name); raises ELumACMError when the conversion fails or is
+    // cancelled through the Source wave's OnProgress.
     bool ProcessFile(const std::string& name, const TWaveFormatEx* fmt,
                      const acm::WAVEFILTER* filter);
     // ProcessFile with the chosen format, when the manager has converters.

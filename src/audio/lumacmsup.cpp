@@ -19,8 +19,9 @@ DWORD OpenFlags(bool realtime) {
     return realtime ? 0 : ACM_STREAMOPENF_NONREALTIME;
 }
 
-bool CanOpen(const TWaveFormatEx* src, const TWaveFormatEx* dst, bool realtime) {
-    return acmStreamOpen(nullptr, nullptr, src, dst, nullptr, 0, 0,
+bool CanOpen(const TWaveFormatEx* src, const TWaveFormatEx* dst, bool realtime,
+             const acm::WAVEFILTER* filter = nullptr) {
+    return acmStreamOpen(nullptr, nullptr, src, dst, const_cast<acm::WAVEFILTER*>(filter), 0, 0,
                          OpenFlags(realtime) | ACM_STREAMOPENF_QUERY) == MMSYSERR_NOERROR;
 }
 
@@ -85,11 +86,11 @@ bool Size(TACMStage& s, std::size_t capacity) {
     return true;
 }
 
-bool AddStage(TACMConvert& conv, const TWaveFormatEx* src, const TWaveFormatEx* dst,
-              bool realtime) {
+bool AddStage(TACMConvert& conv, const TWaveFormatEx* src, const TWaveFormatEx* dst, bool realtime,
+              const acm::WAVEFILTER* filter = nullptr) {
     auto stage = std::make_unique<TACMStage>();
-    if (acmStreamOpen(&stage->Stream, nullptr, src, dst, nullptr, 0, 0, OpenFlags(realtime)) !=
-        MMSYSERR_NOERROR)
+    if (acmStreamOpen(&stage->Stream, nullptr, src, dst, const_cast<acm::WAVEFILTER*>(filter), 0, 0,
+                      OpenFlags(realtime)) != MMSYSERR_NOERROR)
         return false;
     // Room for the new input and what a stage may keep of the last.
     stage->InputSize = conv.Stages.empty() ? conv.SourceBlockSize : conv.Stages.back()->OutputSize;
@@ -233,8 +234,10 @@ bool acmSuggestPCMFormatEx(const TWaveFormatEx* fmt, int bits, int channels, TWa
     return true;
 }
 
-bool acmQueryConvert(const TWaveFormatEx* src, const TWaveFormatEx* dst, bool realtime) {
+bool acmQueryConvert(const TWaveFormatEx* src, const TWaveFormatEx* dst, bool realtime,
+                     const acm::WAVEFILTER* filter) {
     if (!acmIsUsable() || src == nullptr || dst == nullptr) return false;
+    if (filter != nullptr) return CanOpen(src, dst, realtime, filter);
     return Build(nullptr, src, dst, realtime, 0);
 }
 
@@ -253,7 +256,7 @@ std::int32_t acmSizeOutputData(const TWaveFormatEx* src, const TWaveFormatEx* ds
 }
 
 PACMConvert acmBeginConvert(const TWaveFormatEx* src, const TWaveFormatEx* dst, void* buffer,
-                            bool realtime, std::int32_t size) {
+                            bool realtime, std::int32_t size, const acm::WAVEFILTER* filter) {
     if (!acmIsUsable() || src == nullptr || dst == nullptr || src->nBlockAlign == 0 || size < 0)
         return nullptr;
     auto* conv = new TACMConvert;
@@ -267,7 +270,10 @@ PACMConvert acmBeginConvert(const TWaveFormatEx* src, const TWaveFormatEx* dst, 
     }
     conv->OutputBuffer = conv->SourceBuffer;
     conv->OutputSize = conv->SourceBlockSize;
-    if (!Build(conv, src, dst, realtime, 0)) {
+    // A filter works on one stream of a format into itself; nothing chains.
+    const bool built = filter != nullptr ? AddStage(*conv, src, dst, realtime, filter)
+                                         : Build(conv, src, dst, realtime, 0);
+    if (!built) {
         acmDoneConvert(conv);
         return nullptr;
     }

@@ -66,8 +66,10 @@ bool acmSuggestPCMFormatEx(const TWaveFormatEx* fmt, int bits, int channels, TWa
                            std::int32_t rate);
 
 // True when no conversion is needed or a chain from Src to Dst exists
-// (asked, nothing opened).
-bool acmQueryConvert(const TWaveFormatEx* src, const TWaveFormatEx* dst, bool realtime);
+// (asked, nothing opened). With a filter: when one stream from Src to Dst
+// applies it.
+bool acmQueryConvert(const TWaveFormatEx* src, const TWaveFormatEx* dst, bool realtime,
+                     const acm::WAVEFILTER* filter = nullptr);
 
 // The most bytes a direct stream from Src to Dst gives for SrcBytes; -1
 // when there is no such stream.
@@ -77,8 +79,11 @@ std::int32_t acmSizeOutputData(const TWaveFormatEx* src, const TWaveFormatEx* ds
 // A conversion for blocks of up to Size source bytes. Buffer, when given,
 // is where the caller puts its bytes (it must hold Size); otherwise the
 // conversion owns one. None when no chain exists or the manager is absent.
+// With a filter the conversion is the one stream that applies it, also
+// when Src and Dst are the same format.
 PACMConvert acmBeginConvert(const TWaveFormatEx* src, const TWaveFormatEx* dst, void* buffer,
-                            bool realtime, std::int32_t size);
+                            bool realtime, std::int32_t size,
+                            const acm::WAVEFILTER* filter = nullptr);
 // Converts N bytes from the source buffer; the bytes produced, -1 on a
 // failure of the manager.
 std::int32_t acmDoConvert(PACMConvert conv, std::int32_t n);

@@ -2,6 +2,7 @@
 // progress bar; Ctrl-C stops the sound and closes the device.
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include "audio/lumpcmsup.h"
 #include "audio/lumwaveio.h"
 #include "audio/lumwavout.h"
+#include "chain/lumdspmtr.h"
 #include "chain/lumdspobj.h"
 #include "core/lumobj.h"
 #include "core/lumutils.h"
@@ -236,6 +238,7 @@ int RunWavePlay(const Args& args, ToolIo& io) {
     std::string path;
     std::optional<std::string> device, route;
     std::optional<long> loop, buffer_size, buffers;
+    bool meter = false;
     ArgParser parser("lum wave play", "Plays a wave file (PCM, MS ADPCM or IMA ADPCM) on a wave "
                                       "output device, showing the position. "
                                       "Ctrl-C stops it.");
@@ -245,7 +248,9 @@ int RunWavePlay(const Args& args, ToolIo& io) {
         .Option("--route", "window|callback|thread", route,
                 "where returned buffers are refilled (default window)")
         .Integer("--buffer-size", buffer_size, 32, 1 << 24, "bytes per buffer")
-        .Integer("--buffers", buffers, 2, TLumWaveOut::kMaxBuffers, "buffers in the ring");
+        .Integer("--buffers", buffers, 2, TLumWaveOut::kMaxBuffers, "buffers in the ring")
+        .Flag("--meter", meter,
+              "print the processor load of filling the buffers (the load meter) at the end");
     if (const auto done = ParseCommand(parser, args, io)) return *done;
 
     TLumCBMode mode = cmWindow;
@@ -344,6 +349,14 @@ int RunWavePlay(const Args& args, ToolIo& io) {
         if (error.empty()) error = message;
     };
 
+    // The output measures its buffer work on the registered meter while it
+    // plays; sampled here at the position's pace.
+    std::unique_ptr<TLumDSPMeter> load;
+    if (meter) load = std::make_unique<TLumDSPMeter>();
+    double load_sum = 0;
+    long load_samples = 0;
+    int load_peak = 0;
+
     InterruptGuard interrupt;
     const std::int64_t total =
         pcm ? std::int64_t{cb->DataBytes} : std::int64_t{cb->SampleCount} * played.nBlockAlign;
@@ -353,6 +366,12 @@ int RunWavePlay(const Args& args, ToolIo& io) {
         while (out.IsPlaying() && !g_interrupted) {
             Delay(25, true);
             progress.Update(out.GetPosition(), total);
+            if (load && load->Registered()) {
+                // The smoothed figure carries half a percent for rounding.
+                load_sum += std::max(0.0, static_cast<double>(load->GetSmoothed()) - 0.5);
+                ++load_samples;
+                load_peak = std::max(load_peak, load->GetValue());
+            }
         }
         // The position within a loop's pass is only as exact as the device's
         // report at the turn; a play that ran out played all of it.
@@ -374,6 +393,13 @@ int RunWavePlay(const Args& args, ToolIo& io) {
         io.out << "Played " << path << " ("
                << TimeToStringEx(wioSamplesToTimeEx(cb, cb->SampleCount), true) << ") on " << where
                << "\n";
+        if (load) {
+            char line[128];
+            std::snprintf(line, sizeof line, "Load: mean %.2f %%, peak %d %%\n",
+                          load_samples > 0 ? load_sum / static_cast<double>(load_samples) : 0.0,
+                          load_peak);
+            io.out << line;
+        }
     } catch (const std::exception& e) {
         progress.Finish();
         try {

@@ -11,6 +11,7 @@
 #include "audio/lumpcmsup.h"
 #include "audio/lumwave.h"
 #include "audio/lumwaveio.h"
+#include "platform/base/bytestream.h"
 #include "support/testutil.h"
 
 namespace lum {
@@ -149,6 +150,98 @@ TEST_F(ACMComponent, CancelAndFailureLeaveTheTargetAndNoTemporaryFile) {
     EXPECT_EQ(test::ReadFile(out), (Bytes{1, 2, 3}));
     EXPECT_EQ(FilesIn(dir_.Path()), 2u);
     GlobalFreeMem(gsm);
+}
+
+TEST_F(ACMComponent, MemoryWaveConvertsFromItsImage) {
+    // Loaded from a stream: no file behind it.
+    const Bytes image = test::ReadFile(in_);
+    auto stream = platform::MemoryStream::View(
+        {reinterpret_cast<const std::byte*>(image.data()), image.size()});
+    TLumMemoryWave memory;
+    memory.GetWave()->LoadFromStream(*stream);
+    ASSERT_TRUE(memory.GetWave()->GetFileName().empty());
+    fs::remove(in_);
+    acm_.SetSource(&memory);
+    std::int64_t last = 0;
+    memory.GetWave()->OnProgress = [&](TLumWave*, std::int64_t done, std::int64_t, bool&) {
+        last = done;
+    };
+    TWaveFormatEx* gsm = acmBuildGSM610Header(8000);
+    const std::string out = dir_.File("out.wav");
+    ASSERT_TRUE(acm_.ProcessFile(out, gsm, nullptr));
+    EXPECT_EQ(last, 22050 * 4);
+    PWAVEIOCB cb = nullptr;
+    ASSERT_EQ(wioReadFileInfo(cb, out.c_str(), kFormWAVE, WIO_DISKFILE), WIOERR_NOERROR);
+    EXPECT_EQ(cb->Format.wFormatTag, WAVE_FORMAT_GSM610);
+    EXPECT_EQ(cb->DataBytes, 25 * 65);
+    wioFreeFileInfo(cb);
+    TLumWave result;
+    result.SetFileName(out);
+    EXPECT_EQ(result.GetInfoChunk("INAM"), "Kept");
+    // An empty memory wave has nothing to convert.
+    memory.GetWave()->FreeWave();
+    EXPECT_FALSE(acm_.ProcessFile(out, gsm, nullptr));
+    GlobalFreeMem(gsm);
+}
+
+// The 16-bit samples of a wave file.
+std::vector<std::int16_t> Samples(const std::string& path) {
+    PWAVEIOCB cb = nullptr;
+    std::vector<std::int16_t> out;
+    if (wioReadFileInfo(cb, path.c_str(), kFormWAVE, WIO_DISKFILE) != WIOERR_NOERROR) return out;
+    if (wioWaveOpen(cb) == WIOERR_NOERROR) {
+        out.resize(static_cast<std::size_t>(cb->DataBytes) / 2);
+        const std::int32_t n =
+            wioWaveReadData(cb, out.data(), static_cast<std::int32_t>(out.size() * 2));
+        out.resize(n > 0 ? static_cast<std::size_t>(n) / 2 : 0);
+        wioWaveClose(cb);
+    }
+    wioFreeFileInfo(cb);
+    return out;
+}
+
+TEST_F(ACMComponent, ProcessFileAppliesTheFilter) {
+    acm::VOLUMEWAVEFILTER half{};
+    half.wfltr.cbStruct = sizeof half;
+    half.wfltr.dwFilterTag = acm::WAVE_FILTER_VOLUME;
+    half.dwVolume = 0x8000;
+    ASSERT_TRUE(acm_.QueryConvert(nullptr, &half.wfltr));
+    const std::string out = dir_.File("out.wav");
+    ASSERT_TRUE(acm_.ProcessFile(out, nullptr, &half.wfltr));
+    const std::vector<std::int16_t> before = Samples(in_), after = Samples(out);
+    ASSERT_EQ(after.size(), before.size());
+    ASSERT_EQ(before.size(), 22050u * 2);
+    int off = 0;
+    for (std::size_t i = 0; i < before.size(); ++i)
+        off += std::abs(after[i] - before[i] / 2) > 1;
+    EXPECT_EQ(off, 0);
+    // A filter reaches no other format.
+    TWaveFormatEx mono{};
+    pcmBuildWaveHeader(&mono, 16, 1, 22050);
+    EXPECT_FALSE(acm_.QueryConvert(&mono, &half.wfltr));
+    EXPECT_THROW(acm_.ProcessFile(out, &mono, &half.wfltr), ELumACMError);
+    EXPECT_EQ(Samples(out).size(), before.size());
+}
+
+TEST_F(ACMComponent, ChooseDialogsWithoutADisplayFailWithTheirCode) {
+    // No QApplication here: the module cannot show its dialog and says
+    // "not supported" (8), which is neither a choice nor a cancel.
+    try {
+        acm_.ChooseFormat(file_.GetWave()->GetPWaveFormat(), "");
+        ADD_FAILURE() << "no error";
+    } catch (const ELumACMError& e) {
+        EXPECT_EQ(e.Message(), "acmFormatChoose failed with error 8");
+    }
+    try {
+        acm_.ChooseFilter(nullptr, "");
+        ADD_FAILURE() << "no error";
+    } catch (const ELumACMError& e) {
+        EXPECT_EQ(e.Message(), "acmFilterChoose failed with error 8");
+    }
+    // ConvertFile goes no further than the choice.
+    const std::string out = dir_.File("out.wav");
+    EXPECT_THROW(acm_.ConvertFile(out), ELumACMError);
+    EXPECT_FALSE(fs::exists(out));
 }
 
 TEST_F(ACMComponent, AFreedSourceIsForgotten) {

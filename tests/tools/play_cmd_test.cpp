@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <atomic>
 #include <csignal>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -168,6 +169,23 @@ TEST_F(PlayCommands, PlayGivesTheVirtualDeviceExactlyTheFileOnEachRoute) {
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(Captured(), data_);
     }
+}
+
+TEST_F(PlayCommands, MeterReportsTheLoadAfterThePlay) {
+    UseAlsa("lum-no-such-pcm");
+    const Outcome r =
+        Lum({"wave", "play", wave_, "--device", "virtual", "--route", "thread", "--meter"});
+    ASSERT_EQ(r.status, kExitOk) << r.err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(
+        r.out, m,
+        std::regex("Played .* on Virtual output\nLoad: mean ([0-9]+\\.[0-9]{2}) %, peak "
+                   "([0-9]+) %\n")))
+        << r.out;
+    // Filling a fifth of a second of PCM keeps the meter far from full.
+    EXPECT_LT(std::stod(m[1]), 50.0);
+    EXPECT_LT(std::stoi(m[2]), 50);
+    EXPECT_EQ(Captured(), data_);
 }
 
 TEST_F(PlayCommands, TheMapperFallsBackToTheVirtualDeviceAndALoopPlaysTheFileAgain) {
