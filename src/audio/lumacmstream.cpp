@@ -77,9 +77,9 @@ std::int64_t FramesPerBlock(const TWaveFormatEx* f) {
     }
     // Otherwise as the byte rate has it.
     if (f->nAvgBytesPerSec == 0) return 1;
-    return std::max<std::int64_t>(1, (std::int64_t{f->nBlockAlign} * f->nSamplesPerSec +
-                                      f->nAvgBytesPerSec / 2) /
-                                         f->nAvgBytesPerSec);
+    return std::max<std::int64_t>(
+        1, (std::int64_t{f->nBlockAlign} * f->nSamplesPerSec + f->nAvgBytesPerSec / 2) /
+               f->nAvgBytesPerSec);
 }
 
 class AcmConversionStream final : public vfw::IAVIStream {
@@ -177,13 +177,12 @@ public:
                  LONG* samples_read) override {
         if (bytes) *bytes = 0;
         if (samples_read) *samples_read = 0;
-        if (samples < vfw::AVISTREAMREAD_CONVENIENT || buffer_size < 0)
-            return vfw::AVIERR_BADPARAM;
+        if (samples < vfw::AVISTREAMREAD_CONVENIENT || buffer_size < 0) return vfw::AVIERR_BADPARAM;
         const LONG end = start_ + length_;
         if (start < start_ || start >= end || samples == 0) return vfw::AVIERR_OK;
         const LONG block = To()->nBlockAlign;
-        LONG n = samples == vfw::AVISTREAMREAD_CONVENIENT ? std::max<LONG>(1, 65536 / block)
-                                                          : samples;
+        LONG n =
+            samples == vfw::AVISTREAMREAD_CONVENIENT ? std::max<LONG>(1, 65536 / block) : samples;
         n = std::min(n, end - start);
         if (buffer == nullptr) {
             if (bytes) *bytes = n * block;
@@ -246,8 +245,7 @@ private:
 
     // Frames of the new format in the time of Samples source samples.
     __int128 OutputFrames(LONG samples) const {
-        const __int128 blocks =
-            static_cast<__int128>(samples) * sample_size_ / From()->nBlockAlign;
+        const __int128 blocks = static_cast<__int128>(samples) * sample_size_ / From()->nBlockAlign;
         return blocks * fpb_from_ * To()->nSamplesPerSec / From()->nSamplesPerSec;
     }
 
@@ -278,7 +276,8 @@ private:
         const LONG src_end = src_start_ + src_length_;
         std::int32_t made = 0;
         if (src_next_ < src_end) {
-            const LONG n = std::min<LONG>(conv_->SourceBlockSize / sample_size_, src_end - src_next_);
+            const LONG n =
+                std::min<LONG>(conv_->SourceBlockSize / sample_size_, src_end - src_next_);
             LONG bytes = 0, got = 0;
             const HRESULT hr = vfw::AVIStreamRead(source_, src_next_, n, conv_->SourceBuffer,
                                                   conv_->SourceBlockSize, &bytes, &got);
@@ -310,8 +309,7 @@ private:
         pcmBuildWaveHeader(&pcm, 16, to->nChannels, static_cast<std::int32_t>(to->nSamplesPerSec));
         const std::int64_t size = fpb_to_ * pcm.nBlockAlign;
         if (size <= 0 || size > (1 << 24)) return silence_;
-        PACMConvert c =
-            acmBeginConvert(&pcm, to, nullptr, false, static_cast<std::int32_t>(size));
+        PACMConvert c = acmBeginConvert(&pcm, to, nullptr, false, static_cast<std::int32_t>(size));
         if (c == nullptr) return silence_;
         std::memset(c->SourceBuffer, 0, static_cast<std::size_t>(size));
         if (acmEndConvert(c, static_cast<std::int32_t>(size)) >= to->nBlockAlign)

@@ -55,9 +55,9 @@ struct AudioKind {
 };
 
 constexpr AudioKind kAudioKinds[] = {
-    {"pcm", WAVE_FORMAT_PCM, 0, 0},          {"msadpcm", WAVE_FORMAT_ADPCM, 0, 0},
-    {"ima", WAVE_FORMAT_IMA_ADPCM, 0, 0},    {"gsm", WAVE_FORMAT_GSM610, 1, 8000},
-    {"alaw", WAVE_FORMAT_ALAW, 0, 0},        {"mulaw", WAVE_FORMAT_MULAW, 0, 0},
+    {"pcm", WAVE_FORMAT_PCM, 0, 0},       {"msadpcm", WAVE_FORMAT_ADPCM, 0, 0},
+    {"ima", WAVE_FORMAT_IMA_ADPCM, 0, 0}, {"gsm", WAVE_FORMAT_GSM610, 1, 8000},
+    {"alaw", WAVE_FORMAT_ALAW, 0, 0},     {"mulaw", WAVE_FORMAT_MULAW, 0, 0},
 };
 
 std::string AudioList() {
