@@ -24,6 +24,9 @@ namespace {
 using Bytes = std::vector<BYTE>;
 
 constexpr std::size_t kChunkBytes = 32768; // source bytes converted at a time
+// The largest chunk of a stream whose samples are chunks of any size (MP3
+// frames, say).
+constexpr std::size_t kLargestChunk = 65536;
 
 const TWaveFormatEx* AsFormat(const Bytes& b) {
     return reinterpret_cast<const TWaveFormatEx*>(b.data());
@@ -95,10 +98,14 @@ public:
         if (hr != vfw::AVIERR_OK) return hr;
         const TWaveFormatEx* from = From();
         const TWaveFormatEx* to = To();
-        // Whole source blocks are a whole number of samples apart.
-        if (si.dwSampleSize == 0 || from->nBlockAlign % si.dwSampleSize != 0)
+        // Whole source blocks are a whole number of samples apart; samples
+        // of any size (one chunk each) are timed by the stream's rate.
+        if (si.dwSampleSize == 0 ? si.dwScale == 0 || si.dwRate == 0
+                                 : from->nBlockAlign % si.dwSampleSize != 0)
             return vfw::AVIERR_UNSUPPORTED;
         sample_size_ = static_cast<LONG>(si.dwSampleSize);
+        src_scale_ = si.dwScale;
+        src_rate_ = si.dwRate;
         src_start_ = static_cast<LONG>(si.dwStart);
         src_length_ = static_cast<LONG>(si.dwLength);
         fpb_from_ = FramesPerBlock(from);
@@ -245,8 +252,20 @@ private:
 
     // Frames of the new format in the time of Samples source samples.
     __int128 OutputFrames(LONG samples) const {
+        if (sample_size_ == 0)
+            return static_cast<__int128>(samples) * src_scale_ * To()->nSamplesPerSec / src_rate_;
         const __int128 blocks = static_cast<__int128>(samples) * sample_size_ / From()->nBlockAlign;
         return blocks * fpb_from_ * To()->nSamplesPerSec / From()->nSamplesPerSec;
+    }
+
+    // The source sample at the time of output block Pos.
+    __int128 SourceSampleAt(LONG pos) const {
+        const __int128 frames = static_cast<__int128>(pos) * fpb_to_;
+        if (sample_size_ == 0)
+            return frames * src_rate_ / (static_cast<__int128>(To()->nSamplesPerSec) * src_scale_);
+        const __int128 block = frames * From()->nSamplesPerSec /
+                               (static_cast<__int128>(To()->nSamplesPerSec) * fpb_from_);
+        return block * From()->nBlockAlign / sample_size_;
     }
 
     // Starts the conversion afresh at output block Pos, from the source
@@ -258,12 +277,11 @@ private:
         flushes_ = 0;
         next_ = pos;
         const std::size_t align = From()->nBlockAlign;
-        const std::size_t chunk = std::max(align, kChunkBytes / align * align);
+        const std::size_t most = sample_size_ == 0 ? kLargestChunk : kChunkBytes;
+        const std::size_t chunk = std::max(align, most / align * align);
         conv_ = acmBeginConvert(From(), To(), nullptr, false, static_cast<std::int32_t>(chunk));
         if (conv_ == nullptr) return vfw::AVIERR_NOCOMPRESSOR;
-        const __int128 block = static_cast<__int128>(pos) * fpb_to_ * From()->nSamplesPerSec /
-                               (static_cast<__int128>(To()->nSamplesPerSec) * fpb_from_);
-        const __int128 sample = block * From()->nBlockAlign / sample_size_;
+        const __int128 sample = SourceSampleAt(pos);
         const LONG src_end = src_start_ + src_length_;
         src_next_ = static_cast<LONG>(std::clamp<__int128>(sample, src_start_, src_end));
         if (pos == start_) src_next_ = src_start_;
@@ -276,14 +294,18 @@ private:
         const LONG src_end = src_start_ + src_length_;
         std::int32_t made = 0;
         if (src_next_ < src_end) {
-            const LONG n =
-                std::min<LONG>(conv_->SourceBlockSize / sample_size_, src_end - src_next_);
+            // Chunks of any size come one at a time.
+            const LONG n = sample_size_ == 0 ? 1
+                                             : std::min<LONG>(conv_->SourceBlockSize / sample_size_,
+                                                              src_end - src_next_);
             LONG bytes = 0, got = 0;
             const HRESULT hr = vfw::AVIStreamRead(source_, src_next_, n, conv_->SourceBuffer,
                                                   conv_->SourceBlockSize, &bytes, &got);
+            if (hr == vfw::AVIERR_BUFFERTOOSMALL) return vfw::AVIERR_BADFORMAT;
             if (hr != vfw::AVIERR_OK) return hr;
-            if (got <= 0 || bytes <= 0) return vfw::AVIERR_FILEREAD;
+            if (got <= 0 || (bytes <= 0 && sample_size_ != 0)) return vfw::AVIERR_FILEREAD;
             src_next_ += got;
+            if (bytes <= 0) return vfw::AVIERR_OK; // an empty chunk
             made = acmDoConvert(conv_, bytes);
         } else {
             // Called until it gives nothing: what did not fit waits in the
@@ -323,7 +345,8 @@ private:
     Bytes from_;
     Bytes to_;
     AVISTREAMINFO info_{};
-    LONG sample_size_ = 1;
+    LONG sample_size_ = 1; // 0: each sample is a chunk of its own size
+    DWORD src_scale_ = 1, src_rate_ = 1;
     LONG src_start_ = 0, src_length_ = 0;
     std::int64_t fpb_from_ = 1, fpb_to_ = 1;
     LONG start_ = 0, length_ = 0;

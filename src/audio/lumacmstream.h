@@ -22,8 +22,9 @@ namespace lum {
 
 // A stream of Source's audio in Format (a wave format record of Size bytes,
 // its extra bytes included). AVIERR_NOCOMPRESSOR when the manager is absent
-// or has no conversion between the two formats; AVIERR_UNSUPPORTED for a
-// source whose samples have no fixed size.
+// or has no conversion between the two formats. A source whose samples are
+// chunks of any size (MP3 frames) is timed by its rate and read a chunk at
+// a time.
 platform::HRESULT acmMakeAVIConversionStream(platform::vfw::PAVISTREAM* converted,
                                              platform::vfw::PAVISTREAM source, const void* format,
                                              platform::LONG size);

@@ -81,8 +81,10 @@ int RunAudio(const Args& args, ToolIo& io) {
     std::optional<std::string> formatName;
     std::optional<long> streamIndex;
     std::string names;
-    for (const TargetKind& k : kTargets)
-        names += (names.empty() ? "" : "|") + std::string(k.name);
+    for (const TargetKind& k : kTargets) {
+        if (!names.empty()) names += '|';
+        names += k.name;
+    }
     ArgParser parser("lum avi audio",
                      "Writes an audio stream of a video file as a wave file, in the stream's own "
                      "format or converted to another through the audio compression manager.");

@@ -150,6 +150,27 @@ TEST(SaveAudioBack, CompressedAudioSavedAsPcmIsFfmpegsDecoding) {
     EXPECT_TRUE(Decoded(pcm, "-map 0:a -f s16le") == Decoded(adpcm, "-map 0:a -f s16le"));
 }
 
+// MP3 in AVI comes in chunks of their own sizes: saved as PCM it is the
+// whole of ffmpeg's decoding.
+TEST(SaveAudioBack, Mp3ChunksSavedAsPcmAreFfmpegsDecoding) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are not installed";
+    const Recipe mp3{"SaveAudioMp3",
+                     "-f lavfi -i testsrc=size=160x120:rate=25 "
+                     "-f lavfi -i sine=frequency=440:sample_rate=44100 -t 2 "
+                     "-c:v mjpeg -q:v 5 -c:a libmp3lame -b:a 96k",
+                     "avi"};
+    test::TempDir dir;
+    const std::string src = MediaFile(mp3), out = dir.File("pcm.avi");
+    std::string err;
+    ASSERT_EQ(Lum({"avi", "save", src, out, "--audio", "pcm"}, &err), 0) << err;
+    const QJsonObject a = StreamOf(Probe(out), 1);
+    EXPECT_EQ(a["codec_name"].toString(), "pcm_s16le");
+    EXPECT_EQ(a["sample_rate"].toString(), "44100");
+    const std::string got = Decoded(out, "-map 0:a -f s16le");
+    EXPECT_GE(got.size(), 2u * 88200);
+    EXPECT_TRUE(got == Decoded(src, "-map 0:a -f s16le")) << got.size() << " bytes";
+}
+
 // Without the module a compressed format is refused with a reason, and
 // nothing is written.
 TEST(SaveAudioBack, WithoutTheManagerSaysSoAndWritesNothing) {
