@@ -59,8 +59,8 @@ bool ReadWholeFormat(PAVISTREAM s, Bytes& out) {
     return Normalise(out, static_cast<std::size_t>(size));
 }
 
-// Sample frames in one block of F.
-std::int64_t FramesPerBlock(const TWaveFormatEx* f) {
+// Sample frames in one block of F; 0 when the format does not say.
+std::int64_t KnownFramesPerBlock(const TWaveFormatEx* f) {
     const auto* extra = reinterpret_cast<const BYTE*>(f) + sizeof(TWaveFormatEx);
     const int word = f->cbSize >= 2 ? extra[0] | extra[1] << 8 : 0;
     switch (f->wFormatTag) {
@@ -78,7 +78,12 @@ std::int64_t FramesPerBlock(const TWaveFormatEx* f) {
     default:
         break;
     }
-    // Otherwise as the byte rate has it.
+    return 0;
+}
+
+// The same, else as the byte rate has it.
+std::int64_t FramesPerBlock(const TWaveFormatEx* f) {
+    if (const std::int64_t n = KnownFramesPerBlock(f)) return n;
     if (f->nAvgBytesPerSec == 0) return 1;
     return std::max<std::int64_t>(
         1, (std::int64_t{f->nBlockAlign} * f->nSamplesPerSec + f->nAvgBytesPerSec / 2) /
@@ -109,9 +114,14 @@ public:
         src_start_ = static_cast<LONG>(si.dwStart);
         src_length_ = static_cast<LONG>(si.dwLength);
         fpb_from_ = FramesPerBlock(from);
-        fpb_to_ = FramesPerBlock(to);
-        start_ = static_cast<LONG>(OutputFrames(src_start_) / fpb_to_);
-        length_ = static_cast<LONG>((OutputFrames(src_length_) + fpb_to_ - 1) / fpb_to_);
+        // Blocks are written one a sample, so their frames must be known
+        // (MP3 frames, of varying size, are not such blocks).
+        fpb_to_ = KnownFramesPerBlock(to);
+        if (fpb_to_ == 0) return vfw::AVIERR_UNSUPPORTED;
+        constexpr __int128 most = 0x7FFFFFFF;
+        start_ = static_cast<LONG>(std::min(OutputFrames(src_start_) / fpb_to_, most));
+        length_ = static_cast<LONG>(
+            std::min((OutputFrames(src_length_) + fpb_to_ - 1) / fpb_to_, most - start_));
         // One sample a block, timed by the frames it holds.
         info_ = si;
         info_.dwScale = static_cast<DWORD>(fpb_to_);

@@ -24,7 +24,8 @@ namespace lum {
 // its extra bytes included). AVIERR_NOCOMPRESSOR when the manager is absent
 // or has no conversion between the two formats. A source whose samples are
 // chunks of any size (MP3 frames) is timed by its rate and read a chunk at
-// a time.
+// a time. AVIERR_UNSUPPORTED for a target format whose blocks do not say how
+// many frames they hold (MP3).
 platform::HRESULT acmMakeAVIConversionStream(platform::vfw::PAVISTREAM* converted,
                                              platform::vfw::PAVISTREAM source, const void* format,
                                              platform::LONG size);

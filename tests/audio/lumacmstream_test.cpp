@@ -276,6 +276,14 @@ TEST_F(AcmStreamTest, CompressedSourceDecodesToPcmOfItsFullLength) {
     left.resize(11025);
     EXPECT_GT(ToneSnr(left, 0, 11025), 20);
     AVIStreamRelease(c);
+    // MP3 frames are no blocks of a known number of frames: refused rather
+    // than written with the wrong timing.
+    const Bytes mp3 = Target(WAVE_FORMAT_MPEGLAYER3, 2, 11025);
+    ASSERT_FALSE(mp3.empty());
+    c = reinterpret_cast<PAVISTREAM>(1);
+    EXPECT_EQ(MakeAudioConversionStream(&c, a, mp3.data(), static_cast<LONG>(mp3.size())),
+              AVIERR_UNSUPPORTED);
+    EXPECT_EQ(c, nullptr);
     AVIStreamRelease(a);
 }
 
