@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <mutex>
 
+#include "audio/lumacmstream.h"
+#include "platform/vfw/audioconvert.h"
+
 namespace lum {
 
 acm::PFN_acmGetVersion acmGetVersion = nullptr;
@@ -165,11 +168,17 @@ bool acmStartup() {
     }
     gPresent = true;
     if ((acmGetVersion() >> 16) >= 0x0200) BindAll();
+    // Saves that ask for compressed audio convert through the module.
+    if (acmIsUsable()) platform::vfw::SetAudioConverterFactory(&acmMakeAVIConversionStream);
     return true;
 }
 
 void acmShutdown() {
     std::lock_guard lock(gLock);
+    // Takes out the converter only if it is ours.
+    const platform::vfw::AudioConverterFactory was =
+        platform::vfw::SetAudioConverterFactory(nullptr);
+    if (was != &acmMakeAVIConversionStream) platform::vfw::SetAudioConverterFactory(was);
     ClearAll();
     if (gHandle) ::dlclose(gHandle);
     gHandle = nullptr;

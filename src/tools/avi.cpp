@@ -1,12 +1,16 @@
 // `lum avi`: video files through the library's compressor and editable
 // streams.
-//   save IN OUT [--codec C ...]          every stream, video compressed as asked
+//   save IN OUT [--codec C ...] [--audio A]   every stream, video compressed and
+//                                        audio converted as asked
 //   cut IN OUT --start F --length N      without frames F..F+N-1, audio to match
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <ostream>
 
+#include "audio/lumacm.h"
+#include "audio/lumacmstream.h"
 #include "core/lumutils.h"
 #include "platform/vfw/compress.h"
 #include "tools/args.h"
@@ -38,6 +42,30 @@ std::string CodecList() {
     std::string s;
     for (const auto& [name, code] : Codecs())
         s += (s.empty() ? "" : "|") + name;
+    return s;
+}
+
+// The audio formats of --audio. GSM 6.10 is the telephone codec: 8 kHz mono
+// whatever the source has.
+struct AudioKind {
+    const char* name;
+    WORD tag;
+    int channels; // 0: the source's
+    int rate;     // 0: the source's
+};
+
+constexpr AudioKind kAudioKinds[] = {
+    {"pcm", WAVE_FORMAT_PCM, 0, 0},       {"msadpcm", WAVE_FORMAT_ADPCM, 0, 0},
+    {"ima", WAVE_FORMAT_IMA_ADPCM, 0, 0}, {"gsm", WAVE_FORMAT_GSM610, 1, 8000},
+    {"alaw", WAVE_FORMAT_ALAW, 0, 0},     {"mulaw", WAVE_FORMAT_MULAW, 0, 0},
+};
+
+std::string AudioList() {
+    std::string s;
+    for (const AudioKind& k : kAudioKinds) {
+        if (!s.empty()) s += '|';
+        s += k.name;
+    }
     return s;
 }
 
@@ -93,17 +121,44 @@ bool OpenInput(TLumAVIFile& file, const std::string& in, const std::string& comm
 // ---------------------------------------------------------------------------
 // save
 
+// Asks for audio of Kind in the options of an audio stream, whose format
+// the options hold; an empty text when done, else what went wrong.
+std::string AskForAudio(PAVICompressOptions o, const AudioKind& kind) {
+    if (o->lpFormat == nullptr || o->cbFormat < 16) return "the audio stream has no format";
+    TWaveFormatEx own{};
+    std::memcpy(&own, o->lpFormat, 16);
+    // PCM stays as it is; compressed audio becomes 16-bit PCM.
+    if (kind.tag == WAVE_FORMAT_PCM && own.wFormatTag == WAVE_FORMAT_PCM) return {};
+    const int channels = kind.channels ? kind.channels : own.nChannels;
+    const int rate = kind.rate ? kind.rate : static_cast<int>(own.nSamplesPerSec);
+    if (!acmIsUsable())
+        return std::string("audio as ") + kind.name +
+               " needs the audio compression manager (liblumacm.so), which was not found";
+    const std::vector<BYTE> target = acmTargetFormat(kind.tag, 16, channels, rate);
+    if (target.empty())
+        return std::string("the audio compression manager has no ") + kind.name + " format for " +
+               std::to_string(channels) + " channel(s) at " + std::to_string(rate) + " Hz";
+    GlobalFreeMem(o->lpFormat);
+    o->lpFormat = GlobalAllocMem(target.size());
+    std::memcpy(o->lpFormat, target.data(), target.size());
+    o->cbFormat = static_cast<DWORD>(target.size());
+    return {};
+}
+
 int RunSave(const Args& args, ToolIo& io) {
     std::string in, out;
-    std::optional<std::string> codec;
+    std::optional<std::string> codec, audio;
     std::optional<long> quality, keyframes, data_rate, interleave;
     ArgParser parser("lum avi save",
                      "Saves every stream of a video file to a new AVI file: the video streams "
                      "compressed with the codec asked for (copy: the samples as they are), the "
-                     "others as they are.");
+                     "audio streams converted to the format asked for through the audio "
+                     "compression manager (default: as they are).");
     parser.Positional("IN", in)
         .Positional("OUT", out)
         .Option("--codec", CodecList(), codec, "the video codec (default copy)")
+        .Option("--audio", AudioList(), audio,
+                "the audio format (default: as it is; gsm is 8 kHz mono)")
         .Integer("--quality", quality, 0, 100, "quality in percent (default: the codec's own)")
         .Integer("--keyframes", keyframes, 1, 100000, "a key frame every N frames")
         .Integer("--data-rate", data_rate, 1, 4000000,
@@ -118,6 +173,17 @@ int RunSave(const Args& args, ToolIo& io) {
     }
     if (it->second && !vfw::FindCompressor(Code(it->second)))
         return Fail(io, "save", out, "this system has no " + name + " compressor");
+    const AudioKind* audio_kind = nullptr;
+    if (audio) {
+        for (const AudioKind& k : kAudioKinds)
+            if (*audio == k.name) audio_kind = &k;
+        if (audio_kind == nullptr) {
+            io.err << "lum avi save: unknown audio format \"" << *audio << "\" (" << AudioList()
+                   << ")\n";
+            return kExitUsage;
+        }
+        acmStartup();
+    }
 
     TLumAVIFile file;
     if (!OpenInput(file, in, "save", io)) return kExitFailure;
@@ -134,6 +200,10 @@ int RunSave(const Args& args, ToolIo& io) {
         if (interleave) {
             o->dwFlags |= vfw::AVICOMPRESSF_INTERLEAVE;
             o->dwInterleaveEvery = static_cast<DWORD>(*interleave);
+        }
+        if (o->fccType == vfw::streamtypeAUDIO && audio_kind) {
+            const std::string problem = AskForAudio(o, *audio_kind);
+            if (!problem.empty()) return Fail(io, "save", in, problem);
         }
         if (o->fccType != vfw::streamtypeVIDEO) continue;
         o->fccHandler = it->second ? Code(it->second) : 0;
@@ -239,7 +309,7 @@ const CommandGroup& AviCommands() {
         {
             {"save",
              "IN OUT [--codec C] [--quality Q] [--keyframes N] [--data-rate KB] "
-             "[--interleave N]",
+             "[--interleave N] [--audio pcm|msadpcm|ima|gsm|alaw|mulaw]",
              "save a video file's streams, compressed", RunSave},
             {"cut", "IN OUT --start FRAME --length FRAMES", "cut frames out of a video file",
              RunCut},

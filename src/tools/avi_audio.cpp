@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "audio/lumacm.h"
-#include "audio/lumacmdlg.h"
+#include "audio/lumacmstream.h"
 #include "audio/lumaviaudio.h"
 #include "audio/lumpcmsup.h"
 #include "audio/lumwaveio.h"
@@ -38,38 +38,7 @@ using FormatBytes = std::vector<std::uint8_t>;
 // The format of Kind for the stream's channels and rate; empty when the
 // manager has none.
 FormatBytes TargetFormat(const TargetKind& kind, int channels, std::int32_t rate) {
-    FormatBytes out(sizeof(TWaveFormatEx));
-    auto* f = reinterpret_cast<TWaveFormatEx*>(out.data());
-    if (kind.tag == WAVE_FORMAT_PCM) {
-        pcmBuildWaveHeader(f, kind.bits, channels, rate);
-        return pcmIsValidFormat(f) ? out : FormatBytes{};
-    }
-    if (kind.tag == WAVE_FORMAT_ADPCM) {
-        TWaveFormatEx* built = acmBuildADPCMHeader(rate, channels);
-        if (built == nullptr) return {};
-        const auto* p = reinterpret_cast<const std::uint8_t*>(built);
-        out.assign(p, p + wioSizeOfWaveFormat(built));
-        GlobalFreeMem(built);
-        return out;
-    }
-    DWORD largest = 0;
-    if (!acmIsUsable() ||
-        acmMetrics(nullptr, acm::ACM_METRIC_MAX_SIZE_FORMAT, &largest) != acm::MMSYSERR_NOERROR)
-        return {};
-    TWaveFormatEx pcm{};
-    pcmBuildWaveHeader(&pcm, 16, channels, rate);
-    out.assign(std::max<std::size_t>(largest, sizeof(TWaveFormatEx)), 0);
-    f = reinterpret_cast<TWaveFormatEx*>(out.data());
-    f->wFormatTag = kind.tag;
-    f->nChannels = static_cast<WORD>(channels);
-    f->nSamplesPerSec = static_cast<DWORD>(rate);
-    if (acmFormatSuggest(nullptr, &pcm, f, static_cast<DWORD>(out.size()),
-                         acm::ACM_FORMATSUGGESTF_WFORMATTAG | acm::ACM_FORMATSUGGESTF_NCHANNELS |
-                             acm::ACM_FORMATSUGGESTF_NSAMPLESPERSEC) != acm::MMSYSERR_NOERROR ||
-        f->wFormatTag != kind.tag)
-        return {};
-    out.resize(static_cast<std::size_t>(wioSizeOfWaveFormat(f)));
-    return out;
+    return acmTargetFormat(kind.tag, kind.bits, channels, rate);
 }
 
 int Fail(ToolIo& io, const std::string& path, const std::string& problem) {
@@ -112,8 +81,10 @@ int RunAudio(const Args& args, ToolIo& io) {
     std::optional<std::string> formatName;
     std::optional<long> streamIndex;
     std::string names;
-    for (const TargetKind& k : kTargets)
-        names += (names.empty() ? "" : "|") + std::string(k.name);
+    for (const TargetKind& k : kTargets) {
+        if (!names.empty()) names += '|';
+        names += k.name;
+    }
     ArgParser parser("lum avi audio",
                      "Writes an audio stream of a video file as a wave file, in the stream's own "
                      "format or converted to another through the audio compression manager.");

@@ -1,6 +1,7 @@
 // Audio in another format on saving. PCM to PCM (depth, channels, rate) is
 // converted here with libswresample; every other pair of formats goes to
-// the audio compression manager through ConvertThroughAcm.
+// the audio compression manager's converter, which the layer that loads
+// the manager installs (SetAudioConverterFactory).
 //
 // The converted stream is read like any audio stream. Reads that follow one
 // another run the resampler on; a read elsewhere starts it again at the
@@ -296,24 +297,25 @@ private:
     std::vector<std::uint8_t> in_;
 };
 
+std::atomic<AudioConverterFactory> gAcmConverter{nullptr};
+
+// Conversions that are not PCM to PCM (ADPCM, GSM, a-law, ... on either
+// side) go to the converter of the audio compression manager, when the
+// layer that loaded it has installed one.
+HRESULT ConvertThroughAcm(PAVISTREAM* converted, PAVISTREAM source, const void* format, LONG size) {
+    *converted = nullptr;
+    const AudioConverterFactory factory = gAcmConverter.load();
+    if (factory == nullptr) return AVIERR_NOCOMPRESSOR;
+    const HRESULT hr = factory(converted, source, format, size);
+    if (hr != AVIERR_OK) *converted = nullptr;
+    return hr;
+}
+
 } // namespace
 
-// ---------------------------------------------------------------------------
-// TO BE FILLED BY THE AUDIO COMPRESSION MANAGER MODULE.
-// Conversions that are not PCM to PCM (ADPCM, GSM, a-law, ... on either
-// side) need a converter stream over acmStreamOpen and acmStreamConvert:
-// Info with the new format's block size and rate, ReadFormat with Format,
-// Read converting whole blocks of the source. Until that module is wired in
-// there is no such converter, and saving such a stream fails with
-// AVIERR_NOCOMPRESSOR rather than writing audio in the wrong format.
-HRESULT ConvertThroughAcm(PAVISTREAM* converted, PAVISTREAM source, const void* format, LONG size) {
-    (void)source;
-    (void)format;
-    (void)size;
-    *converted = nullptr;
-    return AVIERR_NOCOMPRESSOR;
+AudioConverterFactory SetAudioConverterFactory(AudioConverterFactory factory) {
+    return gAcmConverter.exchange(factory);
 }
-// ---------------------------------------------------------------------------
 
 HRESULT MakeAudioConversionStream(PAVISTREAM* converted, PAVISTREAM source, const void* format,
                                   LONG size) {

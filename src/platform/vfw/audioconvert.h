@@ -15,4 +15,17 @@ namespace lum::platform::vfw {
 HRESULT MakeAudioConversionStream(PAVISTREAM* converted, PAVISTREAM source, const void* format,
                                   LONG size);
 
+// Makes a stream of Source's audio in Format (a WAVEFORMATEX of Size
+// bytes), as MakeAudioConversionStream does; AVIERR_NOCOMPRESSOR when it
+// has no converter for the two formats.
+using AudioConverterFactory = HRESULT (*)(PAVISTREAM* converted, PAVISTREAM source,
+                                          const void* format, LONG size);
+
+// The audio compression manager is a module loaded above this service, so
+// the layer that loads it installs its converter here (and null when it
+// unloads the module). Conversions other than PCM to PCM go to it; with
+// none installed they answer AVIERR_NOCOMPRESSOR. The previous one is
+// returned.
+AudioConverterFactory SetAudioConverterFactory(AudioConverterFactory factory);
+
 } // namespace lum::platform::vfw

@@ -142,19 +142,69 @@ TEST_F(AudioConvertTest, RateChangeKeepsTheToneAndLengthAndReadsAnywhere) {
     AVIStreamRelease(mono);
 }
 
+// What the compression manager's converter was asked, for the test double
+// below.
+struct Asked {
+    int calls = 0;
+    PAVISTREAM source = nullptr;
+    Bytes format;
+    HRESULT answer = AVIERR_OK;
+    PAVISTREAM made = nullptr;
+} gAsked;
+
+HRESULT RecordingConverter(PAVISTREAM* converted, PAVISTREAM source, const void* format,
+                           LONG size) {
+    ++gAsked.calls;
+    gAsked.source = source;
+    const auto* p = static_cast<const std::uint8_t*>(format);
+    gAsked.format.assign(p, p + size);
+    // A failing converter may leave its out value set; the caller clears it.
+    *converted = gAsked.made;
+    if (gAsked.answer == AVIERR_OK) AVIStreamAddRef(gAsked.made);
+    return gAsked.answer;
+}
+
 TEST_F(AudioConvertTest, OtherFormatsGoToTheCompressionManager) {
     PAVISTREAM mono = OpenStream(WriteSine(dir_, 1), streamtypeAUDIO);
     ASSERT_NE(mono, nullptr);
-    WAVEFORMATEX adpcm = PcmFormat(1, kRate, 4);
-    adpcm.wFormatTag = WAVE_FORMAT_ADPCM;
+    Bytes adpcm(50, 0x5A);
+    WAVEFORMATEX head = PcmFormat(1, kRate, 4);
+    head.wFormatTag = WAVE_FORMAT_ADPCM;
+    head.cbSize = 32;
+    std::memcpy(adpcm.data(), &head, sizeof head);
+    const LONG size = static_cast<LONG>(adpcm.size());
+    // None installed: no compressor, and nothing made.
+    ASSERT_EQ(SetAudioConverterFactory(nullptr), nullptr);
     PAVISTREAM c = reinterpret_cast<PAVISTREAM>(1);
-    EXPECT_EQ(MakeAudioConversionStream(&c, mono, &adpcm, sizeof adpcm), AVIERR_NOCOMPRESSOR);
+    EXPECT_EQ(MakeAudioConversionStream(&c, mono, adpcm.data(), size), AVIERR_NOCOMPRESSOR);
     EXPECT_EQ(c, nullptr);
+
+    // Installed: it gets the source and the whole record, and its stream
+    // or its failure is the answer.
+    gAsked = {};
+    gAsked.made = mono;
+    EXPECT_EQ(SetAudioConverterFactory(&RecordingConverter), nullptr);
+    EXPECT_EQ(MakeAudioConversionStream(&c, mono, adpcm.data(), size), AVIERR_OK);
+    EXPECT_EQ(c, mono);
+    if (c) AVIStreamRelease(c);
+    EXPECT_EQ(gAsked.calls, 1);
+    EXPECT_EQ(gAsked.source, mono);
+    EXPECT_EQ(gAsked.format, adpcm);
+    gAsked.answer = AVIERR_CANTCOMPRESS;
+    EXPECT_EQ(MakeAudioConversionStream(&c, mono, adpcm.data(), size), AVIERR_CANTCOMPRESS);
+    EXPECT_EQ(c, nullptr);
+    // PCM to PCM stays here.
+    WAVEFORMATEX stereo = PcmFormat(2, kRate, 16);
+    EXPECT_EQ(MakeAudioConversionStream(&c, mono, &stereo, sizeof stereo), AVIERR_OK);
+    EXPECT_EQ(gAsked.calls, 2);
+    AVIStreamRelease(c);
     // A PCM record whose block size does not fit its depth is no PCM.
     WAVEFORMATEX odd = PcmFormat(2, kRate, 16);
     odd.nBlockAlign = 3;
-    EXPECT_EQ(MakeAudioConversionStream(&c, mono, &odd, sizeof odd), AVIERR_NOCOMPRESSOR);
+    EXPECT_EQ(MakeAudioConversionStream(&c, mono, &odd, sizeof odd), AVIERR_CANTCOMPRESS);
+    EXPECT_EQ(gAsked.calls, 3);
     EXPECT_EQ(MakeAudioConversionStream(&c, mono, &odd, 12), AVIERR_BADPARAM);
+    EXPECT_EQ(SetAudioConverterFactory(nullptr), &RecordingConverter);
     AVIStreamRelease(mono);
 }
 
