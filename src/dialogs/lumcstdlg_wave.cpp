@@ -86,19 +86,35 @@ bool DibFits(const void* payload, std::size_t size) {
     return need <= size && DIB_Size(h) <= size;
 }
 
-// The program's picture for files without one, read once.
-gdi::TBitmap* WavePicture() {
-    static gdi::TBitmap* picture = [] {
-        auto* b = new gdi::TBitmap;
+// The program's picture for files without one and the colour drawn
+// transparent (its bottom-left pixel's), read once.
+struct TWavePicture {
+    gdi::TBitmap bitmap;
+    TColor transparent = 0;
+};
+
+const TWavePicture& WavePicture() {
+    static const TWavePicture* picture = [] {
+        auto* p = new TWavePicture;
         const auto bytes = platform::FindResource(platform::RT_BITMAP, "BMP_WAVE");
         try {
-            b->LoadFromMemory({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+            p->bitmap.LoadFromMemory(
+                {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
         } catch (const std::exception&) {
-            b->SetHandle(nullptr);
+            p->bitmap.SetHandle(nullptr);
         }
-        return b;
+        if (!p->bitmap.Empty()) {
+            // Read through a context of its own: the bitmap must stay free
+            // to be selected where it is drawn.
+            HDC dc = gdi::CreateCompatibleDC(nullptr);
+            gdi::HGDIOBJ old = gdi::SelectObject(dc, p->bitmap.GetHandle());
+            p->transparent = static_cast<TColor>(gdi::GetPixel(dc, 0, p->bitmap.GetHeight() - 1));
+            gdi::SelectObject(dc, old);
+            gdi::DeleteDC(dc);
+        }
+        return p;
     }();
-    return picture;
+    return *picture;
 }
 
 } // namespace
@@ -520,12 +536,9 @@ void TLumWaveOpenDialog::DrawDISP(HDC dc, const RECT& rect) {
         }
     }
     if (!drawn) {
-        gdi::TBitmap* picture = WavePicture();
-        if (!picture->Empty()) {
-            const TColor transparent = static_cast<TColor>(
-                gdi::GetPixel(picture->GetCanvas().GetHandle(), 0, picture->GetHeight() - 1));
-            DrawTransparentBitmap(mem, picture->GetHandle(), 0, 0, transparent);
-        }
+        const TWavePicture& picture = WavePicture();
+        if (!picture.bitmap.Empty())
+            DrawTransparentBitmap(mem, picture.bitmap.GetHandle(), 0, 0, picture.transparent);
     }
     mem.CopyTo(dc, rect.left, rect.top);
 }
