@@ -48,16 +48,6 @@ QRgb WindowColour() {
 
 } // namespace
 
-TEST(TLumPictureOpenDialog, TakesItsFormatsFromThePictureRegistry) {
-    TLumPictureOpenDialog d;
-    EXPECT_EQ(d.GetDefaultExt(), gdi::PictureDefaultExt());
-    EXPECT_EQ(d.GetFilter(), gdi::PictureFilter());
-    EXPECT_EQ(d.GetTitle(), "Open Picture File");
-    EXPECT_EQ(d.GetColor(), clWindow);
-    EXPECT_FALSE(d.GetPreview());
-    EXPECT_EQ(TLumPictureSaveDialog().GetTitle(), "Save Picture File");
-}
-
 TEST(TLumPictureOpenDialog, ScalesOnlyWhatDoesNotFit) {
     const RECT a{2, 2, 102, 82}; // 100 x 80 inside the frames
     // Smaller than the area less 10 both ways: its own size, centred from

@@ -39,7 +39,7 @@ struct Media {
     lum::test::TempDir dir;
     Bytes pcm16;        // 0.3 s of 16-bit stereo at 22050 Hz
     Bytes pcm8;         // 1.5 s of 8-bit mono at 8000 Hz
-    Bytes adpcmDecoded; // ffmpeg's decode of adpcm.wav; empty without ffmpeg
+    Bytes adpcmDecoded; // ffmpeg's decode of adpcm.wav, once asked for
     std::string Path(const std::string& name) const { return dir.File(name); }
 };
 
@@ -82,7 +82,7 @@ Bytes Disp(const Bytes& dib) {
     return wt::Chunk("DISP", body);
 }
 
-const Media& TheMedia() {
+Media& TheMedia() {
     static Media* m = [] {
         auto* media = new Media;
         const int frames16 = 6615;
@@ -103,21 +103,28 @@ const Media& TheMedia() {
                              wt::Wave(wt::Pcm(2, 22050, 16), small, Disp(cut)));
         lum::test::WriteFile(media->Path("fast.wav"), wt::Wave(wt::Pcm(1, 64000, 16), Bytes(6400)));
         std::ofstream(media->Path("fake.wav")) << "not a wave file";
-        if (lum::test::HaveProgram("ffmpeg")) {
-            const std::string raw = media->Path("adpcm.raw");
-            lum::test::WriteFile(media->Path("source.raw"), media->pcm16);
-            const std::string make =
-                "ffmpeg -v error -y -f s16le -ar 22050 -ac 2 -i " +
-                lum::test::Quote(media->Path("source.raw")) + " -c:a adpcm_ms " +
-                lum::test::Quote(media->Path("adpcm.wav")) + " && ffmpeg -v error -y -i " +
-                lum::test::Quote(media->Path("adpcm.wav")) + " -f s16le " + lum::test::Quote(raw);
-            if (lum::test::Run(make) == 0) media->adpcmDecoded = lum::test::ReadFile(raw);
-            std::filesystem::remove(media->Path("source.raw"));
-            std::filesystem::remove(raw);
-        }
         return media;
     }();
     return *m;
+}
+
+// Makes adpcm.wav from pcm16 with ffmpeg, and ffmpeg's decode of it; only
+// the test that plays it pays for the two runs. False without ffmpeg.
+bool MakeAdpcm() {
+    Media* media = &TheMedia();
+    if (!media->adpcmDecoded.empty()) return true;
+    if (!lum::test::HaveProgram("ffmpeg")) return false;
+    const std::string raw = media->Path("adpcm.raw");
+    lum::test::WriteFile(media->Path("source.raw"), media->pcm16);
+    const std::string make =
+        "ffmpeg -v error -y -f s16le -ar 22050 -ac 2 -i " +
+        lum::test::Quote(media->Path("source.raw")) + " -c:a adpcm_ms " +
+        lum::test::Quote(media->Path("adpcm.wav")) + " && ffmpeg -v error -y -i " +
+        lum::test::Quote(media->Path("adpcm.wav")) + " -f s16le " + lum::test::Quote(raw);
+    if (lum::test::Run(make) == 0) media->adpcmDecoded = lum::test::ReadFile(raw);
+    std::filesystem::remove(media->Path("source.raw"));
+    std::filesystem::remove(raw);
+    return !media->adpcmDecoded.empty();
 }
 
 // Runs Dialog over the media folder; Body runs once it is up.
@@ -191,12 +198,8 @@ TEST(SelectedPathOf, TakesThePlainPathOrTheLastQuotedName) {
     EXPECT_EQ(SelectedPathOf("/m/ \"\""), "/m");
 }
 
-TEST_F(WaveDialog, StartsWithTheTemplateAndItsSettings) {
+TEST_F(WaveDialog, StartsWithNothingToPlayOrPreview) {
     TLumWaveOpenDialog d;
-    EXPECT_EQ(d.GetTitle(), "Open Wave File");
-    EXPECT_EQ(d.GetFilter(), "Wave-Files(*.wav)|*.wav");
-    EXPECT_TRUE(d.GetOptions().Contains(ofHideReadOnly));
-    EXPECT_EQ(TLumWaveSaveDialog().GetTitle(), "Save Wave File");
     QString previewText;
     bool playEnabled = true, previewEnabled = true;
     QString info;
@@ -423,7 +426,7 @@ TEST_F(WavePlay, PlayPutsTheFilesSamplesOnTheDevice) {
 }
 
 TEST_F(WavePlay, AnAdpcmFilePlaysDecoded) {
-    if (TheMedia().adpcmDecoded.empty()) GTEST_SKIP() << kNoAdpcm;
+    if (!MakeAdpcm()) GTEST_SKIP() << kNoAdpcm;
     TLumWaveOpenDialog d;
     d.SetDeviceID(Virtual());
     d.SetAutoPlay(true);
