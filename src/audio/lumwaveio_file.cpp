@@ -270,6 +270,18 @@ int wioReadFileInfo(PWAVEIOCB& cb, const char* name, FOURCC formType, DWORD flag
                 DataLength(w, riffEnd, fileSize) * std::int64_t{f.nSamplesPerSec} / factSamples;
             f.nAvgBytesPerSec = static_cast<DWORD>(std::clamp<std::int64_t>(rate, 1, INT32_MAX));
         }
+        // ADPCM's byte rate follows from its blocks, but writers do not all
+        // store it so (ffmpeg writes 16000 for 22.05 kHz mono MS ADPCM, 44 %
+        // over): a file's length comes from the byte rate, so the blocks'
+        // own figure stands.
+        if ((f.wFormatTag == WAVE_FORMAT_ADPCM || f.wFormatTag == WAVE_FORMAT_IMA_ADPCM) &&
+            f.cbSize >= 2 && f.nBlockAlign > 0) {
+            const BYTE* x = WaveFormatExtra(&f);
+            const unsigned perBlock = x[0] | (x[1] << 8);
+            const std::int64_t rate =
+                perBlock > 0 ? std::int64_t{f.nSamplesPerSec} * f.nBlockAlign / perBlock : 0;
+            if (rate > 0 && rate <= INT32_MAX) f.nAvgBytesPerSec = static_cast<DWORD>(rate);
+        }
         // Repaired before anything divides by its fields.
         if (!RepairPCM(f) || !UsableFormat(f)) return fail(WIOERR_ERROR);
         std::int64_t bytes = 0;

@@ -208,6 +208,22 @@ TEST(DamagedWaveDetails, RepairedFormatsAndClampedExtraBytes) {
     MemWave uncounted(Riff(Cat({Chunk("fmt ", mp3.Body()), Chunk("data", Ramp(16000))})));
     EXPECT_NE(uncounted.Result(), WIOERR_NOERROR);
 
+    // ADPCM takes its byte rate from its blocks, whatever the header says
+    // (ffmpeg's 16000 for 22.05 kHz mono MS ADPCM): 2036 frames in 1024 bytes.
+    Fmt lying = adpcm;
+    lying.rate = 22050;
+    lying.align = 1024;
+    lying.avg = 16000;
+    lying.cbSize = 2;
+    lying.extra = {0xF4, 0x07};
+    for (WORD tag : {WORD{2}, WORD{0x11}}) {
+        lying.tag = tag;
+        MemWave ms(Riff(Cat({Chunk("fmt ", lying.Body()), Chunk("data", Ramp(2048))})));
+        ASSERT_EQ(ms.Result(), WIOERR_NOERROR);
+        EXPECT_EQ(ms->Format.nAvgBytesPerSec, 22050u * 1024 / 2036);
+        EXPECT_EQ(ms->SampleCount, 2 * 2036) << "tag " << tag;
+    }
+
     // What a damaged INFO list holds is still read, inside the list.
     MemWave info(Riff(Cat({Chunk("fmt ", k8.Body()),
                            Info(Cat({Chunk("IART", Text(std::string("Me\0", 3))),
