@@ -14,6 +14,7 @@
 #include "audio/lumacm.h"
 #include "audio/lumacmdlg.h"
 #include "audio/lumacmdlg_comp.h"
+#include "audio/lumacmstream.h"
 #include "audio/lumacmsup.h"
 #include "audio/lumpcmsup.h"
 #include "audio/lumwave.h"
@@ -261,32 +262,10 @@ FormatBytes Adopt(TWaveFormatEx* f) {
 
 // The format of Tag for Channels and Rate; empty when there is none.
 FormatBytes TargetFormat(WORD tag, int bits, int channels, std::int32_t rate) {
-    if (tag == WAVE_FORMAT_PCM) {
-        TWaveFormatEx pcm{};
-        pcmBuildWaveHeader(&pcm, bits, channels, rate);
-        return pcmIsValidFormat(&pcm) ? CopyFormat(&pcm) : FormatBytes{};
-    }
-    if (tag == WAVE_FORMAT_ADPCM) return Adopt(acmBuildADPCMHeader(rate, channels));
+    // GSM is built here, mono only, as the converter writes it.
     if (tag == WAVE_FORMAT_GSM610)
         return channels == 1 ? Adopt(acmBuildGSM610Header(rate)) : FormatBytes{};
-    if (!acmIsUsable()) return {};
-    TWaveFormatEx pcm{};
-    pcmBuildWaveHeader(&pcm, 16, channels, rate);
-    DWORD largest = 0;
-    if (acmMetrics(nullptr, acm::ACM_METRIC_MAX_SIZE_FORMAT, &largest) != acm::MMSYSERR_NOERROR)
-        return {};
-    FormatBytes out(std::max<DWORD>(largest, sizeof(TWaveFormatEx)));
-    auto* f = reinterpret_cast<TWaveFormatEx*>(out.data());
-    f->wFormatTag = tag;
-    f->nChannels = static_cast<WORD>(channels);
-    f->nSamplesPerSec = static_cast<DWORD>(rate);
-    if (acmFormatSuggest(nullptr, &pcm, f, static_cast<DWORD>(out.size()),
-                         acm::ACM_FORMATSUGGESTF_WFORMATTAG | acm::ACM_FORMATSUGGESTF_NCHANNELS |
-                             acm::ACM_FORMATSUGGESTF_NSAMPLESPERSEC) != acm::MMSYSERR_NOERROR ||
-        f->wFormatTag != tag)
-        return {};
-    out.resize(static_cast<std::size_t>(wioSizeOfWaveFormat(f)));
-    return out;
+    return acmTargetFormat(tag, bits, channels, rate);
 }
 
 int RunConvert(const Args& args, ToolIo& io) {
