@@ -44,25 +44,12 @@ int Colours(const QImage& image, const QRect& band) {
 TEST(WindowScreenshots, UnderXvfb) {
     if (std::getenv(kTarget)) GTEST_SKIP() << "already the inner run";
     if (!lum::test::HaveProgram("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
-    // The build folder: LUM_BUILD_DIR, else the one this binary sits in
-    // (<build>/src/app/). Absolute: the open dialog moves the current folder.
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
-    const char* build = std::getenv("LUM_BUILD_DIR");
-    const fs::path root = build ? fs::path(build) : fs::path(self).parent_path() / ".." / "..";
-    const fs::path dir = fs::weakly_canonical(fs::absolute(root) / "screenshots");
-    fs::create_directories(dir);
-    fs::remove(dir / "main.png");
-    fs::remove(dir / "loaded.png");
-    std::string output;
-    const int status =
-        lum::test::Run("xvfb-run -a -s '-screen 0 1024x768x24' env QT_QPA_PLATFORM=xcb " +
-                           std::string(kTarget) + "=" + lum::test::Quote(dir.string()) + " " +
-                           lum::test::Quote(self) + " --gtest_filter=WindowScreenshots.Take 2>&1",
-                       &output);
-    EXPECT_EQ(status, 0) << output;
-    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
-    EXPECT_TRUE(fs::exists(dir / "main.png"));
-    EXPECT_TRUE(fs::exists(dir / "loaded.png"));
+    const auto run =
+        lum::test::RunSelfUnderXvfb(kTarget, "WindowScreenshots.Take", {"main.png", "loaded.png"});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
+    EXPECT_TRUE(fs::exists(run.dir / "main.png"));
+    EXPECT_TRUE(fs::exists(run.dir / "loaded.png"));
 }
 
 TEST(WindowScreenshots, Take) {

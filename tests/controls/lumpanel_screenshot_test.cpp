@@ -27,24 +27,11 @@ constexpr const char* kTarget = "LUM_MARKER_PANEL_SHOT_DIR";
 TEST(MarkerPanelScreenshot, UnderXvfb) {
     if (std::getenv(kTarget)) GTEST_SKIP() << "already the inner run";
     if (!test::HaveProgram("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
-    // The build folder: LUM_BUILD_DIR, else the one this binary sits in
-    // (<build>/src/controls/).
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
-    const char* build = std::getenv("LUM_BUILD_DIR");
-    const fs::path root = build ? fs::path(build) : fs::path(self).parent_path() / ".." / "..";
-    const fs::path dir = fs::weakly_canonical(fs::absolute(root) / "screenshots");
-    fs::create_directories(dir);
-    const fs::path shot = dir / "marker-panel.png";
-    fs::remove(shot);
-    std::string output;
-    const int status =
-        test::Run("xvfb-run -a -s '-screen 0 1024x768x24' env QT_QPA_PLATFORM=xcb " +
-                      std::string(kTarget) + "=" + test::Quote(dir.string()) + " " +
-                      test::Quote(self) + " --gtest_filter=MarkerPanelScreenshot.Take 2>&1",
-                  &output);
-    EXPECT_EQ(status, 0) << output;
-    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
-    EXPECT_TRUE(fs::exists(shot));
+    const auto run =
+        test::RunSelfUnderXvfb(kTarget, "MarkerPanelScreenshot.Take", {"marker-panel.png"});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
+    EXPECT_TRUE(fs::exists(run.dir / "marker-panel.png"));
 }
 
 TEST(MarkerPanelScreenshot, Take) {

@@ -59,21 +59,11 @@ void WriteBar(const std::string& path) {
 TEST(PreviewScreenshot, UnderXvfb) {
     if (std::getenv(kTarget)) GTEST_SKIP() << "already the inner run";
     if (!lum::test::HaveProgram("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
-    const char* build = std::getenv("LUM_BUILD_DIR");
-    const fs::path root = build ? fs::path(build) : fs::path(self).parent_path() / ".." / "..";
-    const fs::path dir = fs::weakly_canonical(fs::absolute(root) / "screenshots");
-    fs::create_directories(dir);
-    fs::remove(dir / "preview-play.png");
-    std::string output;
-    const int status =
-        lum::test::Run("xvfb-run -a -s '-screen 0 1024x768x24' env QT_QPA_PLATFORM=xcb " +
-                           std::string(kTarget) + "=" + lum::test::Quote(dir.string()) + " " +
-                           lum::test::Quote(self) + " --gtest_filter=PreviewScreenshot.Take 2>&1",
-                       &output);
-    EXPECT_EQ(status, 0) << output;
-    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
-    EXPECT_TRUE(fs::exists(dir / "preview-play.png"));
+    const auto run =
+        lum::test::RunSelfUnderXvfb(kTarget, "PreviewScreenshot.Take", {"preview-play.png"});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
+    EXPECT_TRUE(fs::exists(run.dir / "preview-play.png"));
 }
 
 TEST(PreviewScreenshot, Take) {

@@ -54,7 +54,8 @@ std::vector<std::uint8_t> ReadFile(const std::string& path) {
 
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
 }
 
 std::string Quote(const std::string& s) {
@@ -66,6 +67,26 @@ std::string Quote(const std::string& s) {
             q += c;
     }
     return q + "'";
+}
+
+XvfbRun RunSelfUnderXvfb(const char* variable, const std::string& filter,
+                         const std::vector<std::string>& shots) {
+    namespace fs = std::filesystem;
+    // The build folder: LUM_BUILD_DIR, else the one this binary sits in
+    // (<build>/src/<folder>/). Absolute: dialogs may move the current folder.
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const char* build = std::getenv("LUM_BUILD_DIR");
+    const fs::path root = build ? fs::path(build) : fs::path(self).parent_path() / ".." / "..";
+    XvfbRun run;
+    run.dir = fs::weakly_canonical(fs::absolute(root) / "screenshots");
+    fs::create_directories(run.dir);
+    for (const std::string& shot : shots)
+        fs::remove(run.dir / shot);
+    run.status = Run("xvfb-run -a -s '-screen 0 1024x768x24' env QT_QPA_PLATFORM=xcb " +
+                         std::string(variable) + "=" + Quote(run.dir.string()) + " " + Quote(self) +
+                         " --gtest_filter=" + Quote(filter) + " 2>&1",
+                     &run.output);
+    return run;
 }
 
 } // namespace lum::test

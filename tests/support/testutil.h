@@ -36,4 +36,16 @@ void WriteFile(const std::string& path, const std::vector<std::uint8_t>& data);
 // Quotes a string for the shell.
 std::string Quote(const std::string& s);
 
+// Screenshot tests: this test program runs again under Xvfb on the xcb
+// platform, only the cases Filter names, with Variable set to the folder
+// the pictures go to (<build>/screenshots; Shots are removed from it
+// first). Status and Output are the inner run's; Dir is the folder.
+struct XvfbRun {
+    int status = -1;
+    std::string output;
+    std::filesystem::path dir;
+};
+XvfbRun RunSelfUnderXvfb(const char* variable, const std::string& filter,
+                         const std::vector<std::string>& shots);
+
 } // namespace lum::test
