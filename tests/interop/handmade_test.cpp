@@ -7,14 +7,20 @@
 // picture within 1 per value.
 #include <gtest/gtest.h>
 
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/cli.h"
 #include "media.h"
 #include "platform/vfw/avi_fixtures.h"
 #include "support/testutil.h"
@@ -350,6 +356,28 @@ void ExpectFfmpegsFrames(const Made& file) {
     AVIFileRelease(f);
 }
 
+// snapreel-cli on File: `info` names libavcodec's decoder Codec, and
+// `frame` writes ffmpeg's last frame.
+void ExpectCliAgrees(const Made& file, const char* codec) {
+    const std::size_t last = file.meant.size() - 1;
+    ASSERT_EQ(file.ffmpeg.size(), kFrameBytes * (last + 1)) << file.log;
+    std::ostringstream out, err;
+    ASSERT_EQ(lum::app::RunCli({"info", file.path, "--json"}, out, err), 0) << err.str();
+    const QJsonArray streams =
+        QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object()["streams"].toArray();
+    ASSERT_EQ(streams.size(), 1);
+    EXPECT_EQ(streams[0].toObject()["codec"].toString().toStdString(), codec);
+    const std::string bmp = file.path + "-last.bmp";
+    ASSERT_EQ(lum::app::RunCli({"frame", file.path, std::to_string(last), "-o", bmp}, out, err), 0)
+        << err.str();
+    const Bytes written = lum::test::ReadFile(bmp);
+    ASSERT_GT(written.size(), 14u + 40u);
+    EXPECT_LE(LargestDifference(written.data() + 14,
+                                reinterpret_cast<const std::uint8_t*>(file.ffmpeg.data()) +
+                                    kFrameBytes * last),
+              1);
+}
+
 class VmncFile : public ::testing::TestWithParam<int> {
 protected:
     void SetUp() override {
@@ -386,6 +414,10 @@ TEST_P(VmncFile, FramesAreFfmpegsFrames) {
     ExpectFfmpegsFrames(Vmnc(GetParam()));
 }
 
+TEST_P(VmncFile, CliAgrees) {
+    ExpectCliAgrees(Vmnc(GetParam()), "vmnc");
+}
+
 INSTANTIATE_TEST_SUITE_P(Depths, VmncFile, ::testing::Values(32, 16),
                          [](const auto& info) { return "Bits" + std::to_string(info.param); });
 
@@ -406,6 +438,10 @@ TEST_P(InterlacedMjpegFile, FfmpegWeavesTheFields) {
 
 TEST_P(InterlacedMjpegFile, FramesAreFfmpegsFrames) {
     ExpectFfmpegsFrames(InterlacedMjpeg(GetParam()));
+}
+
+TEST_P(InterlacedMjpegFile, CliAgrees) {
+    ExpectCliAgrees(InterlacedMjpeg(GetParam()), "mjpeg");
 }
 
 INSTANTIATE_TEST_SUITE_P(Chroma, InterlacedMjpegFile, ::testing::Values("yuvj420p", "yuvj422p"));
