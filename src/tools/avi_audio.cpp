@@ -35,12 +35,6 @@ constexpr TargetKind kTargets[] = {
 
 using FormatBytes = std::vector<std::uint8_t>;
 
-// The format of Kind for the stream's channels and rate; empty when the
-// manager has none.
-FormatBytes TargetFormat(const TargetKind& kind, int channels, std::int32_t rate) {
-    return acmTargetFormat(kind.tag, kind.bits, channels, rate);
-}
-
 int Fail(ToolIo& io, const std::string& path, const std::string& problem) {
     io.err << "lum avi audio: " << path << ": " << problem << "\n";
     return kExitFailure;
@@ -122,8 +116,8 @@ int RunAudio(const Args& args, ToolIo& io) {
         const TWaveFormatEx* own = worker.GetFormat();
         FormatBytes target;
         if (kind) {
-            target =
-                TargetFormat(*kind, own->nChannels, static_cast<std::int32_t>(own->nSamplesPerSec));
+            target = acmTargetFormat(kind->tag, kind->bits, own->nChannels,
+                                     static_cast<std::int32_t>(own->nSamplesPerSec));
             if (target.empty())
                 return Fail(io, out,
                             std::string("no ") + kind->name + " format for this stream" +
